@@ -1,0 +1,29 @@
+#pragma once
+
+#include <QString>
+
+#include <memory>
+
+class QSettings;
+
+// What differs between Windows and the other desktops, behind one interface.
+namespace Platform {
+
+// Called before the application object exists. The popup scales itself by the display's DPI, so
+// Qt's own scaling stays off unless the user asked for it; under Wayland with XWayland at hand,
+// xcb is preferred because a Wayland client cannot place its own window.
+void prepareDisplay();
+
+// The style sheets name "Microsoft YaHei", a Windows font; elsewhere it maps to a font that
+// covers Chinese.
+void substituteFonts();
+
+// The program's persistent values: the registry key
+// HKCU\Software\Korvane\Lumaview\VeltroPara on Windows, the section [VeltroPara] of
+// Korvane/Lumaview.conf in the user's configuration folder elsewhere.
+std::unique_ptr<QSettings> openStore();
+
+// The user's Documents folder; empty when it cannot be determined.
+QString documentsFolder();
+
+} // namespace Platform

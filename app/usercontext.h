@@ -1,0 +1,44 @@
+#pragma once
+
+#include "net/endpoints.h"
+
+#include <json/value.h>
+
+#include <QString>
+
+// Who is signed in to Lumaview, and the opening of the vendor's pages as that user.
+class UserContext
+{
+public:
+    explicit UserContext(const Endpoints &endpoints = Endpoints());
+
+    // Lumaview's folder inside the user's Documents folder; empty when that is unknown.
+    static QString sessionFolder();
+
+    // Reads Lumaview's session file once; a missing file or key leaves the user signed out.
+    void loadSession();
+
+    const QString &userId() const { return m_userId; }
+    const QString &userName() const { return m_userName; }
+    const Endpoints &endpoints() const { return m_endpoints; }
+
+    // A temporary session for the signed-in user: null when nobody is signed in, empty when none
+    // could be had. Blocks while the service is asked.
+    QString requestTempSession(int *status) const;
+
+    // Opens a page of the site (a path such as "/user/index") in the browser, signed in through a
+    // temporary session when one can be had.
+    void openSignedIn(const QString &path) const;
+
+    // The session carried by a temporary-session answer; empty for any other answer.
+    static QString sessionFromAnswer(const Json::Value &answer);
+
+    static int scaledX(int v);
+    static int scaledY(int v);
+    static float zoomFactor();
+
+private:
+    Endpoints m_endpoints;
+    QString m_userId;
+    QString m_userName;
+};

@@ -1,0 +1,57 @@
+#pragma once
+
+#include <json/value.h>
+
+#include <QDate>
+#include <QObject>
+#include <QString>
+
+#include <functional>
+#include <limits>
+#include <memory>
+
+class PopupFactory;
+class QSettings;
+class UserContext;
+class VeltroBase;
+
+// Decides once per start whether the user sees a popup: the current message, or else a coupon
+// due for the signed-in user, within a daily budget kept in the store.
+class MsgManager : public QObject
+{
+    Q_OBJECT
+
+public:
+    using Clock = std::function<QDate()>;
+
+    // "LastId" before any message was shown.
+    static constexpr quint32 NoMessage = std::numeric_limits<quint32>::max();
+
+    MsgManager(std::unique_ptr<QSettings> settings, const UserContext &user, PopupFactory &popups,
+               Clock today = &QDate::currentDate, QObject *parent = nullptr);
+    ~MsgManager() override;
+
+    // True when a popup is now showing and the event loop must run.
+    bool run();
+
+    // Whether a coupon answer calls for a popup; fills content with its record when it does.
+    bool evaluateCoupon(const QByteArray &answer, Json::Value &content);
+
+private:
+    void loadState();
+    bool checkMessage();
+    bool checkCoupon();
+    bool show(std::unique_ptr<VeltroBase> popup, const Json::Value &content);
+    void store(const QString &key, const QVariant &value);
+
+    std::unique_ptr<QSettings> settings;
+    const UserContext &user;
+    PopupFactory &popups;
+    Clock today;
+    QDate date;
+    quint32 availableTimes = 0;
+    quint32 lastId = NoMessage;
+    QString couponId;
+    bool couponChecked = false;
+    std::unique_ptr<VeltroBase> popup;
+};

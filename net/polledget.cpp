@@ -1,0 +1,57 @@
+#include "net/polledget.h"
+
+#include "app/logging.h"
+#include "net/endpoints.h"
+
+#include <QEventLoop>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <QTimer>
+
+namespace PolledGet {
+
+std::optional<QByteArray> fetch(const QString &address, int timeoutMs)
+{
+    QNetworkAccessManager manager;
+    QNetworkRequest request {QUrl(address)};
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
+                         QNetworkRequest::ManualRedirectPolicy);
+    QNetworkReply *reply = manager.get(request);
+
+    QEventLoop loop;
+    QTimer deadline;
+    deadline.setSingleShot(true);
+    QObject::connect(&deadline, &QTimer::timeout, &loop, &QEventLoop::quit);
+    QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
+
+    QByteArray body;
+    bool oversized = false;
+    QObject::connect(reply, &QNetworkReply::readyRead, &loop, [&] {
+        body += reply->readAll();
+        if (body.size() > MaxAnswerBytes) {
+            oversized = true;
+            reply->disconnect(&loop);
+            loop.quit();
+        }
+    });
+
+    deadline.start(timeoutMs);
+    loop.exec();
+
+    if (oversized || body.size() + reply->bytesAvailable() > MaxAnswerBytes) {
+        qCDebug(lcNet) << "answer larger than" << MaxAnswerBytes << "bytes refused:" << address;
+        return std::nullopt;
+    }
+    if (!reply->isFinished()) {
+        qCDebug(lcNet) << "no answer within" << timeoutMs << "ms:" << address;
+        return std::nullopt;
+    }
+    if (reply->error() != QNetworkReply::NoError) {
+        qCDebug(lcNet) << "request failed:" << reply->errorString() << address;
+        return std::nullopt;
+    }
+    return body + reply->readAll();
+}
+
+} // namespace PolledGet

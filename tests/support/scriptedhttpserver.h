@@ -1,0 +1,105 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QMap>
+#include <QObject>
+#include <QPair>
+#include <QString>
+
+#include <functional>
+
+class QTcpServer;
+class QTcpSocket;
+
+using HttpHeaders = QList<QPair<QByteArray, QByteArray>>;
+
+// How the server answers one request.
+struct ScriptedReply
+{
+    int status = 200;
+    // Sent as given. Content-Length is added unless given here, the body is chunked or raw bytes
+    // are sent; "Connection: close" here closes the connection after the answer.
+    HttpHeaders headers;
+    QByteArray body;
+    // Wait before anything is sent.
+    int delayMs = 0;
+    // Accept the request and never answer (the connection stays open).
+    bool silent = false;
+    // Above 0: the body goes out in pieces of this many bytes, pieceIntervalMs apart; the head
+    // and the first piece go out at once.
+    int pieceSize = 0;
+    int pieceIntervalMs = 0;
+    // A chunked body that never ends: a chunk of pieceSize bytes ('x') every pieceIntervalMs.
+    bool endless = false;
+    // Not empty: these bytes are sent instead of an HTTP answer, then the connection closes.
+    QByteArray raw;
+
+    // The body with "Content-Type: application/json".
+    static ScriptedReply json(const QByteArray &body, int status = 200);
+    // An empty body with a Location header.
+    static ScriptedReply redirect(int status, const QByteArray &location);
+};
+
+// What the server saw of one request.
+struct RecordedRequest
+{
+    QByteArray method;
+    QString path; // decoded path, without the query
+    QString query; // the query as sent, percent-encoding kept, without "?"
+    HttpHeaders headers;
+    QByteArray body;
+
+    // The first header of that name (case-insensitive); empty when absent.
+    QByteArray header(const QByteArray &name) const;
+};
+
+// A loopback HTTP/1.1 server for tests and the stand-in service. Each request is answered by
+// the reply set for its path, by the handler when one is set, or with 404. Connections are kept
+// alive; requests sent ahead on one connection are answered in order, one after the other.
+class ScriptedHttpServer : public QObject
+{
+    Q_OBJECT
+
+public:
+    using Handler = std::function<ScriptedReply(const RecordedRequest &)>;
+
+    explicit ScriptedHttpServer(QObject *parent = nullptr);
+    ~ScriptedHttpServer() override;
+
+    // Listens on 127.0.0.1; port 0 picks a free one.
+    bool listen(quint16 port = 0);
+    quint16 port() const;
+    // "http://127.0.0.1:<port>"
+    QString baseUrl() const;
+
+    void setReply(const QString &path, const ScriptedReply &reply);
+    void setHandler(Handler handler);
+    // Forgets the replies, the handler and the recorded requests.
+    void clear();
+
+    QList<RecordedRequest> requests() const;
+    // The requests made to one path, in order.
+    QList<RecordedRequest> requestsTo(const QString &path) const;
+
+signals:
+    // Emitted before the request is answered, so a receiver may still set its reply.
+    void requestReceived(const RecordedRequest &request);
+
+private:
+    void onNewConnection();
+    // Answers the requests waiting on the connection until one is still in progress.
+    void serveInput(QTcpSocket *socket);
+    void answer(QTcpSocket *socket, const ScriptedReply &reply, bool keepAlive);
+    void send(QTcpSocket *socket, const ScriptedReply &reply, bool keepAlive);
+    void sendPieces(QTcpSocket *socket, const QByteArray &body, int pieceSize, int intervalMs,
+                    bool keepAlive);
+    void sendEndless(QTcpSocket *socket, int pieceSize, int intervalMs);
+    void finishAnswer(QTcpSocket *socket, bool keepAlive);
+    ScriptedReply replyFor(const RecordedRequest &request) const;
+
+    QTcpServer *m_server;
+    QMap<QString, ScriptedReply> m_replies;
+    Handler m_handler;
+    QList<RecordedRequest> m_requests;
+};

@@ -1,0 +1,61 @@
+#include "testhome.h"
+
+#include <QDir>
+#include <QSettings>
+
+namespace {
+
+const char *const Variables[] = {"HOME", "XDG_CONFIG_HOME", "XDG_RUNTIME_DIR", "XDG_DATA_HOME",
+                                 "XDG_CACHE_HOME"};
+
+QString folderFor(const QString &home, const char *variable)
+{
+    const QString name = QString::fromLatin1(variable);
+    if (name == QLatin1String("HOME"))
+        return home;
+    return home + QLatin1Char('/') + name.toLower();
+}
+
+} // namespace
+
+TestHome::TestHome()
+{
+    for (const char *variable : Variables)
+        QDir().mkpath(folderFor(path(), variable));
+    QFile::setPermissions(folderFor(path(), "XDG_RUNTIME_DIR"),
+                          QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+}
+
+void TestHome::activate() const
+{
+    for (const char *variable : Variables)
+        qputenv(variable, QFile::encodeName(folderFor(path(), variable)));
+}
+
+QProcessEnvironment TestHome::environment() const
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    for (const char *variable : Variables)
+        environment.insert(QString::fromLatin1(variable), folderFor(path(), variable));
+    return environment;
+}
+
+void TestHome::signIn(const QString &uid, const QString &accountName) const
+{
+    QDir().mkpath(path() + QStringLiteral("/Documents/Lumaview"));
+    QSettings session(sessionFile(), QSettings::IniFormat);
+    session.clear();
+    if (!uid.isEmpty())
+        session.setValue(QStringLiteral("usersession/uid"), uid);
+    session.setValue(QStringLiteral("usersession/accoutName"), accountName);
+}
+
+QString TestHome::sessionFile() const
+{
+    return path() + QStringLiteral("/Documents/Lumaview/usersession.ini");
+}
+
+QString TestHome::storeFile() const
+{
+    return folderFor(path(), "XDG_CONFIG_HOME") + QStringLiteral("/Korvane/Lumaview.conf");
+}
