@@ -1,0 +1,271 @@
+#include "popup/veltrowidgetbase.h"
+
+#include "app/browser.h"
+#include "app/logging.h"
+#include "app/usercontext.h"
+#include "net/endpoints.h"
+#include "net/strictjson.h"
+
+#include <QEvent>
+#include <QGuiApplication>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QMouseEvent>
+#include <QPixmap>
+#include <QPropertyAnimation>
+#include <QPushButton>
+#include <QScreen>
+#include <QUrl>
+#include <QVBoxLayout>
+
+namespace {
+
+const char *const LinkStyle = "<style>a{text-decoration:none;color:rgb(0,128,255);}</style>";
+const char *const TextFont = "font-family:\"Microsoft YaHei\";font:10pt;";
+
+} // namespace
+
+VeltroWidgetBase::VeltroWidgetBase(const UserContext &user, QWidget *parent)
+    : QWidget(parent), user(user)
+{
+    installEventFilter(this);
+}
+
+VeltroWidgetBase::~VeltroWidgetBase() = default;
+
+void VeltroWidgetBase::setContent(const Json::Value &content)
+{
+    title.clear();
+    brief.clear();
+    jmpUrl.clear();
+    try {
+        title = StrictJson::textMember(content, "title");
+        brief = StrictJson::textMember(content, "brief");
+        jmpUrl = StrictJson::textMember(content, "jmpUrl");
+    } catch (const StrictJson::TypeError &error) {
+        qCDebug(lcPopup) << "message content read in part:" << error.what();
+    }
+}
+
+bool VeltroWidgetBase::hasContent()
+{
+    return !title.isEmpty() && !brief.isEmpty();
+}
+
+bool VeltroWidgetBase::showPopup()
+{
+    if (!hasContent()) {
+        qCDebug(lcPopup) << "nothing to show: the message lacks a title or a brief text";
+        return false;
+    }
+    initWindow();
+    return popUp();
+}
+
+void VeltroWidgetBase::initWindow()
+{
+    setStyleSheet(QStringLiteral("background-color:rgb(238, 242, 248)"));
+    setFixedSize(UserContext::scaledX(300), UserContext::scaledY(200));
+    setWindowFlags(Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint);
+    if (!parentWidget()) {
+        setWindowFlags(windowFlags() | Qt::Tool);
+        setAttribute(Qt::WA_QuitOnClose);
+        setAttribute(Qt::WA_DeleteOnClose);
+        // The user is working in the viewer: the popup must not take the keyboard from it.
+        setAttribute(Qt::WA_ShowWithoutActivating);
+    }
+    createTitleBar();
+    createBody();
+    createBottomBar();
+}
+
+void VeltroWidgetBase::createTitleBar()
+{
+    auto *titleBar = new QWidget(this);
+    titleBar->setFixedSize(UserContext::scaledX(300), UserContext::scaledY(30));
+    titleBar->setStyleSheet(QStringLiteral("background-color: rgb(7,167,237);"));
+    auto *layout = new QHBoxLayout;
+    layout->setContentsMargins(0, 0, 0, 0);
+
+    const QPixmap logo = QPixmap(QStringLiteral(":/Veltro/Images/logo.png"))
+                             .scaledToHeight(UserContext::scaledY(24), Qt::FastTransformation);
+    auto *logoLabel = new QLabel(titleBar);
+    logoLabel->setFixedSize(UserContext::scaledX(24), UserContext::scaledY(24));
+    logoLabel->setPixmap(logo);
+    logoLabel->setAlignment(Qt::AlignCenter);
+
+    auto *titleLabel = new QLabel(tr("Lumaview"), titleBar);
+    titleLabel->setStyleSheet(
+        QStringLiteral("font-family:\"Microsoft YaHei\";font:10pt;color:white;"));
+
+    auto *closeButton = new QPushButton(titleBar);
+    closeButton->setFixedSize(UserContext::scaledX(24), UserContext::scaledY(24));
+    closeButton->setFocusPolicy(Qt::NoFocus);
+    closeButton->setToolTip(tr("Close"));
+    closeButton->setAccessibleName(tr("Close"));
+    closeButton->setStyleSheet(QStringLiteral(
+        "QPushButton{border-image:url(:/Veltro/Images/close.png);}"
+        "QPushButton:hover:pressed{border-image:url(:/Veltro/Images/close_hover.png);}"
+        "QPushButton:hover:!pressed{border-image:url(:/Veltro/Images/close_hover.png);}"));
+
+    layout->addSpacing(UserContext::scaledX(10));
+    layout->addWidget(logoLabel);
+    layout->addWidget(titleLabel);
+    layout->addStretch();
+    layout->addWidget(closeButton);
+    layout->addSpacing(UserContext::scaledX(3));
+    titleBar->setLayout(layout);
+    titleBar->move(0, 0);
+    connect(closeButton, &QPushButton::clicked, this, &QWidget::close);
+}
+
+QString VeltroWidgetBase::linkOpening(const QString &url)
+{
+    // Escaped so that an address from the service stays inside the attribute and keeps its
+    // query as written ("&copy;" must not become a character).
+    return QStringLiteral("<a href=\"%1\"").arg(url.toHtmlEscaped());
+}
+
+void VeltroWidgetBase::createBody()
+{
+    bodyWidget = new QWidget(this);
+    bodyWidget->setFixedSize(UserContext::scaledX(300), UserContext::scaledY(130));
+
+    QString titleText = title;
+    QString briefText = brief;
+    if (!jmpUrl.isEmpty()) {
+        const QString prefix =
+            linkOpening(jmpUrl) + QStringLiteral(" style=\"text-decoration:none;color:black;\">");
+        titleText = prefix + title + QStringLiteral("</a>");
+        briefText = prefix + brief + QStringLiteral("</a>");
+    }
+
+    // The labels leave links alone and pass presses on to the body, which follows the message's
+    // link wherever it is pressed.
+    auto *titleLabel = new QLabel(titleText, bodyWidget);
+    titleLabel->setTextInteractionFlags(Qt::NoTextInteraction);
+    titleLabel->setFixedHeight(UserContext::scaledY(30));
+    titleLabel->setStyleSheet(QStringLiteral("font-family:\"Microsoft YaHei\";font:12pt;"));
+    titleLabel->setAlignment(Qt::AlignCenter);
+    titleLabel->setFixedWidth(UserContext::scaledX(300));
+
+    auto *briefLabel = new QLabel(briefText, bodyWidget);
+    briefLabel->setTextInteractionFlags(Qt::NoTextInteraction);
+    briefLabel->setWordWrap(true);
+    briefLabel->setStyleSheet(QString::fromLatin1(TextFont));
+    briefLabel->setContentsMargins(UserContext::scaledX(20), 0, UserContext::scaledX(20), 0);
+    briefLabel->setAlignment(Qt::AlignTop);
+    briefLabel->setFixedWidth(UserContext::scaledX(300));
+
+    auto *layout = new QVBoxLayout(bodyWidget);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    layout->addSpacing(UserContext::scaledY(5));
+    layout->addWidget(titleLabel);
+    layout->addSpacing(UserContext::scaledY(5));
+    layout->addWidget(briefLabel);
+    bodyWidget->move(0, UserContext::scaledY(30));
+    bodyWidget->installEventFilter(this);
+}
+
+QWidget *VeltroWidgetBase::addBottomBar()
+{
+    auto *bottomBar = new QWidget(this);
+    bottomBar->setFixedSize(UserContext::scaledX(300), UserContext::scaledY(40));
+    bottomBar->move(0, UserContext::scaledY(160));
+    return bottomBar;
+}
+
+QLabel *VeltroWidgetBase::addBottomLink(QWidget *bottomBar, const QString &url, const QString &text)
+{
+    auto *link = new QLabel(bottomBar);
+    link->setText(QString::fromLatin1(LinkStyle) + linkOpening(url) + QStringLiteral(">") + text +
+                  QStringLiteral("</a>"));
+    link->setStyleSheet(QString::fromLatin1(TextFont));
+    link->setSizePolicy(QSizePolicy::MinimumExpanding, QSizePolicy::MinimumExpanding);
+    link->setAccessibleName(text);
+
+    auto *layout = new QHBoxLayout;
+    layout->setAlignment(Qt::AlignRight);
+    layout->addWidget(link);
+    bottomBar->setLayout(layout);
+    connect(link, &QLabel::linkActivated, this, &VeltroWidgetBase::onJumpURL);
+    return link;
+}
+
+void VeltroWidgetBase::createBottomBar()
+{
+    QWidget *bottomBar = addBottomBar();
+    if (jmpUrl.isEmpty())
+        return;
+    addBottomLink(bottomBar, jmpUrl, tr("Detail"))->setFixedWidth(UserContext::scaledX(60));
+}
+
+bool VeltroWidgetBase::popUp()
+{
+    if (parentWidget())
+        return true;
+    const QScreen *screen = QGuiApplication::primaryScreen();
+    if (!screen) {
+        qCDebug(lcPopup) << "no screen to show the popup on";
+        return false;
+    }
+    // The primary screen alone decides: on a desktop of several screens the popup belongs in the
+    // corner of the main one, above its task bar.
+    const QRect available = screen->availableGeometry();
+    move(available.right() - width() + 1, screen->geometry().bottom() + 1);
+    show();
+
+    auto *slideIn = new QPropertyAnimation(this, "geometry", this);
+    slideIn->setStartValue(geometry());
+    QRect inPlace = geometry();
+    inPlace.moveTop(available.bottom() - height() + 1);
+    slideIn->setEndValue(inPlace);
+    slideIn->setDuration(200);
+    slideIn->setEasingCurve(QEasingCurve::Linear);
+    connect(slideIn, &QPropertyAnimation::finished, this,
+            [] { qCDebug(lcPopup) << "popup in place"; });
+    slideIn->start(QAbstractAnimation::KeepWhenStopped);
+    return true;
+}
+
+void VeltroWidgetBase::onJumpURL(QString url)
+{
+    // The service's own page for the user is opened signed in, wherever the address points.
+    if (url.endsWith(Endpoints::userIndexPath()))
+        user.openSignedIn(Endpoints::userIndexPath());
+    else
+        Browser::openWebPage(QUrl(url));
+    close();
+}
+
+bool VeltroWidgetBase::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == this) {
+        switch (event->type()) {
+        case QEvent::MouseButtonPress: {
+            const auto *press = static_cast<QMouseEvent *>(event);
+            const QPoint position = press->position().toPoint();
+            if (press->button() == Qt::LeftButton && rect().contains(position)) {
+                pressPoint = position;
+                dragging = true;
+            }
+            break;
+        }
+        case QEvent::MouseMove:
+            if (dragging) {
+                const QPoint position = static_cast<QMouseEvent *>(event)->position().toPoint();
+                move(x() + position.x() - pressPoint.x(), y() + position.y() - pressPoint.y());
+            }
+            break;
+        case QEvent::MouseButtonRelease:
+            dragging = false;
+            break;
+        default:
+            break;
+        }
+    } else if (watched == bodyWidget && event->type() == QEvent::MouseButtonPress) {
+        onJumpURL(jmpUrl);
+    }
+    return QWidget::eventFilter(watched, event);
+}
