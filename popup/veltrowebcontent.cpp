@@ -1,0 +1,134 @@
+#include "popup/veltrowebcontent.h"
+
+#include "app/browser.h"
+#include "app/logging.h"
+#include "app/usercontext.h"
+#include "net/strictjson.h"
+#include "popup/delegatingwebpage.h"
+
+#include <QTimer>
+#include <QWebEngineLoadingInfo>
+#include <QWebEngineSettings>
+#include <QWebEngineView>
+
+namespace {
+
+// A page that has not loaded by then is taken as failed: the user would see an empty popup.
+constexpr int LoadBoundMs = 15000;
+
+bool isWebAddress(const QUrl &url)
+{
+    return url.isValid() &&
+        (url.scheme() == QLatin1String("http") || url.scheme() == QLatin1String("https"));
+}
+
+// An HTTP error status fails the load (loadFinished reports false) even when the server sends a
+// page of its own; only this report says why.
+void logLoadFailure(const QWebEngineLoadingInfo &info)
+{
+    if (info.status() == QWebEngineLoadingInfo::LoadFailedStatus)
+        qCDebug(lcPopup) << "the page failed to load:" << info.url() << info.errorDomain()
+                         << info.errorCode();
+}
+
+} // namespace
+
+VeltroWebContent::VeltroWebContent(const UserContext &user, QWidget *parent)
+    : VeltroWidgetBase(user, parent)
+{
+}
+
+void VeltroWebContent::setContent(const Json::Value &content)
+{
+    VeltroWidgetBase::setContent(content);
+    contentUrl.clear();
+    try {
+        contentUrl = StrictJson::textMember(content, "contentUrl");
+    } catch (const StrictJson::TypeError &error) {
+        qCDebug(lcPopup) << "unusable contentUrl:" << error.what();
+    }
+}
+
+bool VeltroWebContent::hasContent()
+{
+    if (contentUrl.isEmpty()) {
+        qCDebug(lcPopup) << "nothing to show: the message has no contentUrl";
+        return false;
+    }
+    return VeltroWidgetBase::hasContent();
+}
+
+void VeltroWebContent::createBody()
+{
+    // Any other scheme would let the service point the engine at local files or at the
+    // desktop's handlers; such an address is never handed to Chromium.
+    const QUrl address(contentUrl);
+    if (!isWebAddress(address)) {
+        qCDebug(lcPopup) << "refused to load" << contentUrl << "- not an http or https address";
+        onLoadFineshed(false);
+        return;
+    }
+
+    // The view covers the whole body and bodyWidget stays unset: a press on the page is for the
+    // page, not a press on the message's link.
+    webView = new QWebEngineView(this);
+    auto *page = new DelegatingWebPage(webView);
+    webView->setPage(page);
+    webView->move(0, UserContext::scaledY(30));
+    webView->setFixedSize(UserContext::scaledX(300), UserContext::scaledY(130));
+    webView->setContextMenuPolicy(Qt::NoContextMenu);
+    webView->settings()->setAttribute(QWebEngineSettings::ShowScrollBars, false);
+    webView->setZoomFactor(UserContext::zoomFactor());
+
+    connect(webView, &QWebEngineView::loadFinished, this, &VeltroWebContent::onLoadFineshed);
+    connect(page, &QWebEnginePage::loadingChanged, this, &logLoadFailure);
+    connect(page, &DelegatingWebPage::linkClicked, this, &VeltroWebContent::onWebLinkClick);
+    webView->load(address);
+}
+
+bool VeltroWebContent::popUp()
+{
+    hide();
+    if (!loadFinished) {
+        QTimer bound;
+        bound.setSingleShot(true);
+        connect(&bound, &QTimer::timeout, &pageWait, &QEventLoop::quit);
+        bound.start(LoadBoundMs);
+        pageWait.exec();
+        if (!loadFinished)
+            qCDebug(lcPopup) << "the page did not load within" << LoadBoundMs
+                             << "ms:" << contentUrl;
+    }
+    if (loadFinished && loadOk) {
+        // The frame places and shows a window itself; a popup inside a parent stays where it is.
+        if (parentWidget())
+            show();
+        return VeltroWidgetBase::popUp();
+    }
+    if (!parentWidget()) {
+        // It was never on screen: its closing is no last window closing, and must not end the
+        // application under a popup shown after it.
+        setAttribute(Qt::WA_QuitOnClose, false);
+        close();
+    }
+    return false;
+}
+
+void VeltroWebContent::onLoadFineshed(bool ok)
+{
+    loadOk = ok;
+    loadFinished = true;
+    pageWait.quit();
+}
+
+void VeltroWebContent::onWebLinkClick(QUrl url)
+{
+    // The user can click only a page on screen; before that, and after the popup closed, a click
+    // comes from the page's own scripts.
+    if (!isVisible()) {
+        qCDebug(lcPopup) << "ignored a link the page followed while not on screen:" << url;
+        return;
+    }
+    Browser::openWebPage(url);
+    close();
+}
