@@ -23,13 +23,12 @@ QJsonObject jsonRoute(const QJsonValue &json)
 QJsonObject messageRoute(const QString &type, const QString &id, const QJsonObject &content)
 {
     const QString msgData =
-            QString::fromUtf8(QJsonDocument(content).toJson(QJsonDocument::Compact));
-    return jsonRoute(QJsonObject{
-            {QStringLiteral("ret"), 1},
-            {QStringLiteral("body"),
-             QJsonObject{{QStringLiteral("type"), type},
-                         {QStringLiteral("id"), id},
-                         {QStringLiteral("msgData"), msgData}}}});
+        QString::fromUtf8(QJsonDocument(content).toJson(QJsonDocument::Compact));
+    return jsonRoute(QJsonObject {{QStringLiteral("ret"), 1},
+                                  {QStringLiteral("body"),
+                                   QJsonObject {{QStringLiteral("type"), type},
+                                                {QStringLiteral("id"), id},
+                                                {QStringLiteral("msgData"), msgData}}}});
 }
 
 QJsonObject plainContent(const QString &jmpUrl)
@@ -41,28 +40,28 @@ QJsonObject plainContent(const QString &jmpUrl)
 
 QJsonObject noMessage()
 {
-    return jsonRoute(QJsonObject{{QStringLiteral("ret"), 0}});
+    return jsonRoute(QJsonObject {{QStringLiteral("ret"), 0}});
 }
 
 QJsonObject dueCoupon()
 {
-    return jsonRoute(QJsonObject{
-            {QStringLiteral("code"), QStringLiteral("0")},
-            {QStringLiteral("coupon"),
-             QJsonObject{{QStringLiteral("id"), QStringLiteral("c-1")},
-                         {QStringLiteral("couponName"), QStringLiteral("renewal")},
-                         {QStringLiteral("couponMoney"), QStringLiteral("50")},
-                         {QStringLiteral("thresholdMoney"), QStringLiteral("300")},
-                         {QStringLiteral("endDate"), QStringLiteral("2017-05-31 23:59:59")}}},
-            {QStringLiteral("vipEndDate"), QStringLiteral("2017-05-04 00:00:00")},
-            {QStringLiteral("stime"), QStringLiteral("2017-05-01 10:00:00")}});
+    return jsonRoute(QJsonObject {
+        {QStringLiteral("code"), QStringLiteral("0")},
+        {QStringLiteral("coupon"),
+         QJsonObject {{QStringLiteral("id"), QStringLiteral("c-1")},
+                      {QStringLiteral("couponName"), QStringLiteral("renewal")},
+                      {QStringLiteral("couponMoney"), QStringLiteral("50")},
+                      {QStringLiteral("thresholdMoney"), QStringLiteral("300")},
+                      {QStringLiteral("endDate"), QStringLiteral("2017-05-31 23:59:59")}}},
+        {QStringLiteral("vipEndDate"), QStringLiteral("2017-05-04 00:00:00")},
+        {QStringLiteral("stime"), QStringLiteral("2017-05-01 10:00:00")}});
 }
 
 QJsonObject page(int status, const QByteArray &html)
 {
     return {{QStringLiteral("status"), status},
             {QStringLiteral("headers"),
-             QJsonObject{{QStringLiteral("Content-Type"), QStringLiteral("text/html")}}},
+             QJsonObject {{QStringLiteral("Content-Type"), QStringLiteral("text/html")}}},
             {QStringLiteral("body"), QString::fromUtf8(html)}};
 }
 
@@ -136,8 +135,8 @@ void TestEndToEnd::cleanup()
 QString TestEndToEnd::stored(const QString &key) const
 {
     return QSettings(home->storeFile(), QSettings::IniFormat)
-            .value(QStringLiteral("VeltroPara/") + key)
-            .toString();
+        .value(QStringLiteral("VeltroPara/") + key)
+        .toString();
 }
 
 QRect TestEndToEnd::showPopup(VeltroProcess &veltro)
@@ -152,9 +151,9 @@ QRect TestEndToEnd::showPopup(VeltroProcess &veltro)
 void TestEndToEnd::plainMessageOnceOnly()
 {
     const QString link = Base + QStringLiteral("/news/17");
-    service->setRoutes({{QStringLiteral("/message/getMessage"),
-                         messageRoute(QStringLiteral("1"), QStringLiteral("17"),
-                                      plainContent(link))}});
+    service->setRoutes(
+        {{QStringLiteral("/message/getMessage"),
+          messageRoute(QStringLiteral("1"), QStringLiteral("17"), plainContent(link))}});
     {
         VeltroProcess veltro(*home);
         const QRect popup = showPopup(veltro);
@@ -162,7 +161,7 @@ void TestEndToEnd::plainMessageOnceOnly()
         VeltroProcess::click(bodyCentre(popup));
         QVERIFY(veltro.waitForExit(StartMs));
         QCOMPARE(veltro.exitCode(), 0);
-        QCOMPARE(veltro.browserLaunches(), QStringList{link});
+        QCOMPARE(veltro.browserLaunches(), QStringList {link});
     }
     QCOMPARE(stored(QStringLiteral("LastId")), QStringLiteral("17"));
     QCOMPARE(stored(QStringLiteral("AvaTimes")), QStringLiteral("1"));
@@ -188,7 +187,7 @@ void TestEndToEnd::updateNotice()
     VeltroProcess::click(bottomLink(popup));
     QVERIFY(veltro.waitForExit(StartMs));
     QCOMPARE(veltro.exitCode(), 0);
-    QCOMPARE(veltro.browserLaunches(), QStringList{Base + QStringLiteral("/")});
+    QCOMPARE(veltro.browserLaunches(), QStringList {Base + QStringLiteral("/")});
     QCOMPARE(stored(QStringLiteral("LastId")), QStringLiteral("30"));
 }
 
@@ -208,8 +207,8 @@ void TestEndToEnd::closeButtonOpensNothing()
 
 void TestEndToEnd::secondCopyAndKilledCopy()
 {
-    service->setRoutes({{QStringLiteral("/message/getMessage"),
-                         QJsonObject{{QStringLiteral("silent"), true}}}});
+    service->setRoutes(
+        {{QStringLiteral("/message/getMessage"), QJsonObject {{QStringLiteral("silent"), true}}}});
     VeltroProcess first(*home);
     first.start();
     QTRY_COMPARE_WITH_TIMEOUT(service->requests().size(), 1, StartMs);
@@ -235,8 +234,8 @@ void TestEndToEnd::signedInLink_data()
     QTest::addColumn<QString>("opened");
     QTest::addColumn<int>("minimumWaitMs");
 
-    QTest::newRow("session") << "answers"
-                             << Base + "/user/skip?tempSession=t-1&skipUrl=/user/index" << 0;
+    QTest::newRow("session") << "answers" << Base + "/user/skip?tempSession=t-1&skipUrl=/user/index"
+                             << 0;
     QTest::newRow("service stopped") << "stopped" << Base + "/user/index" << 0;
     QTest::newRow("service silent") << "silent" << Base + "/user/index" << 3900;
 }
@@ -248,16 +247,15 @@ void TestEndToEnd::signedInLink()
     QFETCH(int, minimumWaitMs);
 
     home->signIn(QStringLiteral("42"), QStringLiteral("ann"));
-    const QJsonObject sessionRoute =
-            session == QLatin1String("silent")
-            ? QJsonObject{{QStringLiteral("silent"), true}}
-            : jsonRoute(QJsonObject{{QStringLiteral("code"), QStringLiteral("0")},
-                                    {QStringLiteral("tempSession"), QStringLiteral("t-1")}});
+    const QJsonObject sessionRoute = session == QLatin1String("silent")
+        ? QJsonObject {{QStringLiteral("silent"), true}}
+        : jsonRoute(QJsonObject {{QStringLiteral("code"), QStringLiteral("0")},
+                                 {QStringLiteral("tempSession"), QStringLiteral("t-1")}});
     service->setRoutes(
-            {{QStringLiteral("/message/getMessage"),
-              messageRoute(QStringLiteral("1"), QStringLiteral("40"),
-                           plainContent(QStringLiteral("http://other.example/user/index")))},
-             {QStringLiteral("/user/getTempSession"), sessionRoute}});
+        {{QStringLiteral("/message/getMessage"),
+          messageRoute(QStringLiteral("1"), QStringLiteral("40"),
+                       plainContent(QStringLiteral("http://other.example/user/index")))},
+         {QStringLiteral("/user/getTempSession"), sessionRoute}});
 
     VeltroProcess veltro(*home);
     const QRect popup = showPopup(veltro);
@@ -270,7 +268,7 @@ void TestEndToEnd::signedInLink()
     QVERIFY(veltro.waitForExit(StartMs));
     QVERIFY(clock.elapsed() >= minimumWaitMs);
     QCOMPARE(veltro.exitCode(), 0);
-    QCOMPARE(veltro.browserLaunches(), QStringList{opened});
+    QCOMPARE(veltro.browserLaunches(), QStringList {opened});
     if (session == QLatin1String("answers")) {
         const QList<QJsonObject> asked = service->requests(QStringLiteral("/user/getTempSession"));
         QCOMPARE(asked.size(), 1);
@@ -283,11 +281,11 @@ void TestEndToEnd::coupon()
 {
     home->signIn(QStringLiteral("42"), QStringLiteral("ann"));
     service->setRoutes(
-            {{QStringLiteral("/message/getMessage"), noMessage()},
-             {QStringLiteral("/couponActivity/getTimingCoupon"), dueCoupon()},
-             {QStringLiteral("/user/getTempSession"),
-              jsonRoute(QJsonObject{{QStringLiteral("code"), QStringLiteral("0")},
-                                    {QStringLiteral("tempSession"), QStringLiteral("t-2")}})}});
+        {{QStringLiteral("/message/getMessage"), noMessage()},
+         {QStringLiteral("/couponActivity/getTimingCoupon"), dueCoupon()},
+         {QStringLiteral("/user/getTempSession"),
+          jsonRoute(QJsonObject {{QStringLiteral("code"), QStringLiteral("0")},
+                                 {QStringLiteral("tempSession"), QStringLiteral("t-2")}})}});
     VeltroProcess veltro(*home);
     const QRect popup = showPopup(veltro);
     QCOMPARE(popup, PopupInPlace);
@@ -295,15 +293,15 @@ void TestEndToEnd::coupon()
     QVERIFY(veltro.waitForExit(StartMs));
     QCOMPARE(veltro.exitCode(), 0);
     QCOMPARE(veltro.browserLaunches(),
-             QStringList{Base
-                         + QStringLiteral("/user/skip?tempSession=t-2"
-                                          "&skipUrl=/mycenter/getCouponInfo")});
+             QStringList {Base +
+                          QStringLiteral("/user/skip?tempSession=t-2"
+                                         "&skipUrl=/mycenter/getCouponInfo")});
     QCOMPARE(stored(QStringLiteral("CouponChecked")), QStringLiteral("1"));
     QCOMPARE(stored(QStringLiteral("CouponId")), QStringLiteral("c-1"));
     QCOMPARE(service->requests(QStringLiteral("/couponActivity/getTimingCoupon"))
-                     .first()
-                     .value(QStringLiteral("query"))
-                     .toString(),
+                 .first()
+                 .value(QStringLiteral("query"))
+                 .toString(),
              QStringLiteral("userId=42"));
 }
 
@@ -311,12 +309,12 @@ void TestEndToEnd::webPage()
 {
     QJsonObject content = plainContent(QString());
     content.insert(QStringLiteral("contentUrl"), Base + QStringLiteral("/page.html"));
-    service->setRoutes(
-            {{QStringLiteral("/message/getMessage"),
-              messageRoute(QStringLiteral("2"), QStringLiteral("50"), content)},
-             {QStringLiteral("/page.html"),
-              page(200, "<html><body style='margin:0'><a href='" + Base.toUtf8()
-                                + "/from-page' style='display:block;width:100vw;height:100vh'>"
+    service->setRoutes({{QStringLiteral("/message/getMessage"),
+                         messageRoute(QStringLiteral("2"), QStringLiteral("50"), content)},
+                        {QStringLiteral("/page.html"),
+                         page(200,
+                              "<html><body style='margin:0'><a href='" + Base.toUtf8() +
+                                  "/from-page' style='display:block;width:100vw;height:100vh'>"
                                   "Read more</a></body></html>")}});
     VeltroProcess veltro(*home);
     const QRect popup = showPopup(veltro);
@@ -324,7 +322,7 @@ void TestEndToEnd::webPage()
     VeltroProcess::click(bodyCentre(popup));
     QVERIFY(veltro.waitForExit(StartMs));
     QCOMPARE(veltro.exitCode(), 0);
-    QCOMPARE(veltro.browserLaunches(), QStringList{Base + QStringLiteral("/from-page")});
+    QCOMPARE(veltro.browserLaunches(), QStringList {Base + QStringLiteral("/from-page")});
 }
 
 void TestEndToEnd::failedPageThenCoupon()
@@ -332,11 +330,10 @@ void TestEndToEnd::failedPageThenCoupon()
     home->signIn(QStringLiteral("42"), QStringLiteral("ann"));
     QJsonObject content = plainContent(QString());
     content.insert(QStringLiteral("contentUrl"), Base + QStringLiteral("/missing.html"));
-    service->setRoutes(
-            {{QStringLiteral("/message/getMessage"),
-              messageRoute(QStringLiteral("2"), QStringLiteral("51"), content)},
-             {QStringLiteral("/missing.html"), page(404, "<html>not here</html>")},
-             {QStringLiteral("/couponActivity/getTimingCoupon"), dueCoupon()}});
+    service->setRoutes({{QStringLiteral("/message/getMessage"),
+                         messageRoute(QStringLiteral("2"), QStringLiteral("51"), content)},
+                        {QStringLiteral("/missing.html"), page(404, "<html>not here</html>")},
+                        {QStringLiteral("/couponActivity/getTimingCoupon"), dueCoupon()}});
     VeltroProcess veltro(*home);
     const QRect popup = showPopup(veltro);
     QCOMPARE(popup, PopupInPlace);
