@@ -6,7 +6,11 @@
 #include <QBuffer>
 #include <QTimer>
 
-CHttpReply::CHttpReply(QNetworkReply *reply) : m_reply(reply), m_timer(new QTimer) { }
+CHttpReply::CHttpReply(QNetworkReply *reply) : m_reply(reply), m_timer(new QTimer)
+{
+    // A coarse timer may fire up to 5% early: the service gets the whole stretch of silence.
+    m_timer->setTimerType(Qt::PreciseTimer);
+}
 
 CHttpReply::~CHttpReply()
 {

@@ -19,7 +19,7 @@ Json::Value JsonRequest::get(int *status, int timeoutMs, int redirectsLeft) cons
 {
     // A manager of its own per call: no connection, cookie or cache is shared between calls.
     QNetworkAccessManager manager;
-    QNetworkRequest request {QUrl(m_address)};
+    QNetworkRequest request{QUrl(m_address)};
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
                          QNetworkRequest::ManualRedirectPolicy);
     QEventLoop loop;

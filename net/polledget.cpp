@@ -14,7 +14,7 @@ namespace PolledGet {
 std::optional<QByteArray> fetch(const QString &address, int timeoutMs)
 {
     QNetworkAccessManager manager;
-    QNetworkRequest request {QUrl(address)};
+    QNetworkRequest request{QUrl(address)};
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
                          QNetworkRequest::ManualRedirectPolicy);
     QNetworkReply *reply = manager.get(request);
@@ -22,6 +22,8 @@ std::optional<QByteArray> fetch(const QString &address, int timeoutMs)
     QEventLoop loop;
     QTimer deadline;
     deadline.setSingleShot(true);
+    // A coarse timer may fire up to 5% early: the service gets the whole time to answer.
+    deadline.setTimerType(Qt::PreciseTimer);
     QObject::connect(&deadline, &QTimer::timeout, &loop, &QEventLoop::quit);
     QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
 

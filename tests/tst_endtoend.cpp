@@ -15,22 +15,6 @@ const QRect Screen(0, 0, 1280, 800);
 const QRect PopupInPlace(Screen.right() - 299, Screen.bottom() - 199, 300, 200);
 constexpr int StartMs = 30000;
 
-QJsonObject jsonRoute(const QJsonValue &json)
-{
-    return {{QStringLiteral("json"), json}};
-}
-
-QJsonObject messageRoute(const QString &type, const QString &id, const QJsonObject &content)
-{
-    const QString msgData =
-        QString::fromUtf8(QJsonDocument(content).toJson(QJsonDocument::Compact));
-    return jsonRoute(QJsonObject {{QStringLiteral("ret"), 1},
-                                  {QStringLiteral("body"),
-                                   QJsonObject {{QStringLiteral("type"), type},
-                                                {QStringLiteral("id"), id},
-                                                {QStringLiteral("msgData"), msgData}}}});
-}
-
 QJsonObject plainContent(const QString &jmpUrl)
 {
     return {{QStringLiteral("title"), QStringLiteral("新版本已发布")},
@@ -40,19 +24,19 @@ QJsonObject plainContent(const QString &jmpUrl)
 
 QJsonObject noMessage()
 {
-    return jsonRoute(QJsonObject {{QStringLiteral("ret"), 0}});
+    return StandInService::jsonRoute(QJsonObject{{QStringLiteral("ret"), 0}});
 }
 
 QJsonObject dueCoupon()
 {
-    return jsonRoute(QJsonObject {
+    return StandInService::jsonRoute(QJsonObject{
         {QStringLiteral("code"), QStringLiteral("0")},
         {QStringLiteral("coupon"),
-         QJsonObject {{QStringLiteral("id"), QStringLiteral("c-1")},
-                      {QStringLiteral("couponName"), QStringLiteral("renewal")},
-                      {QStringLiteral("couponMoney"), QStringLiteral("50")},
-                      {QStringLiteral("thresholdMoney"), QStringLiteral("300")},
-                      {QStringLiteral("endDate"), QStringLiteral("2017-05-31 23:59:59")}}},
+         QJsonObject{{QStringLiteral("id"), QStringLiteral("c-1")},
+                     {QStringLiteral("couponName"), QStringLiteral("renewal")},
+                     {QStringLiteral("couponMoney"), QStringLiteral("50")},
+                     {QStringLiteral("thresholdMoney"), QStringLiteral("300")},
+                     {QStringLiteral("endDate"), QStringLiteral("2017-05-31 23:59:59")}}},
         {QStringLiteral("vipEndDate"), QStringLiteral("2017-05-04 00:00:00")},
         {QStringLiteral("stime"), QStringLiteral("2017-05-01 10:00:00")}});
 }
@@ -61,7 +45,7 @@ QJsonObject page(int status, const QByteArray &html)
 {
     return {{QStringLiteral("status"), status},
             {QStringLiteral("headers"),
-             QJsonObject {{QStringLiteral("Content-Type"), QStringLiteral("text/html")}}},
+             QJsonObject{{QStringLiteral("Content-Type"), QStringLiteral("text/html")}}},
             {QStringLiteral("body"), QString::fromUtf8(html)}};
 }
 
@@ -151,9 +135,9 @@ QRect TestEndToEnd::showPopup(VeltroProcess &veltro)
 void TestEndToEnd::plainMessageOnceOnly()
 {
     const QString link = Base + QStringLiteral("/news/17");
-    service->setRoutes(
-        {{QStringLiteral("/message/getMessage"),
-          messageRoute(QStringLiteral("1"), QStringLiteral("17"), plainContent(link))}});
+    service->setRoutes({{QStringLiteral("/message/getMessage"),
+                         StandInService::messageRoute(QStringLiteral("1"), QStringLiteral("17"),
+                                                      plainContent(link))}});
     {
         VeltroProcess veltro(*home);
         const QRect popup = showPopup(veltro);
@@ -161,7 +145,7 @@ void TestEndToEnd::plainMessageOnceOnly()
         VeltroProcess::click(bodyCentre(popup));
         QVERIFY(veltro.waitForExit(StartMs));
         QCOMPARE(veltro.exitCode(), 0);
-        QCOMPARE(veltro.browserLaunches(), QStringList {link});
+        QCOMPARE(veltro.browserLaunches(), QStringList{link});
     }
     QCOMPARE(stored(QStringLiteral("LastId")), QStringLiteral("17"));
     QCOMPARE(stored(QStringLiteral("AvaTimes")), QStringLiteral("1"));
@@ -178,24 +162,26 @@ void TestEndToEnd::plainMessageOnceOnly()
 
 void TestEndToEnd::updateNotice()
 {
-    service->setRoutes({{QStringLiteral("/message/getMessage"),
-                         messageRoute(QStringLiteral("5"), QStringLiteral("30"),
-                                      plainContent(QStringLiteral("http://x.example/")))}});
+    service->setRoutes(
+        {{QStringLiteral("/message/getMessage"),
+          StandInService::messageRoute(QStringLiteral("5"), QStringLiteral("30"),
+                                       plainContent(QStringLiteral("http://x.example/")))}});
     VeltroProcess veltro(*home);
     const QRect popup = showPopup(veltro);
     QCOMPARE(popup, PopupInPlace);
     VeltroProcess::click(bottomLink(popup));
     QVERIFY(veltro.waitForExit(StartMs));
     QCOMPARE(veltro.exitCode(), 0);
-    QCOMPARE(veltro.browserLaunches(), QStringList {Base + QStringLiteral("/")});
+    QCOMPARE(veltro.browserLaunches(), QStringList{Base + QStringLiteral("/")});
     QCOMPARE(stored(QStringLiteral("LastId")), QStringLiteral("30"));
 }
 
 void TestEndToEnd::closeButtonOpensNothing()
 {
-    service->setRoutes({{QStringLiteral("/message/getMessage"),
-                         messageRoute(QStringLiteral("1"), QStringLiteral("18"),
-                                      plainContent(Base + QStringLiteral("/news/18")))}});
+    service->setRoutes(
+        {{QStringLiteral("/message/getMessage"),
+          StandInService::messageRoute(QStringLiteral("1"), QStringLiteral("18"),
+                                       plainContent(Base + QStringLiteral("/news/18")))}});
     VeltroProcess veltro(*home);
     const QRect popup = showPopup(veltro);
     QVERIFY(!popup.isEmpty());
@@ -208,7 +194,7 @@ void TestEndToEnd::closeButtonOpensNothing()
 void TestEndToEnd::secondCopyAndKilledCopy()
 {
     service->setRoutes(
-        {{QStringLiteral("/message/getMessage"), QJsonObject {{QStringLiteral("silent"), true}}}});
+        {{QStringLiteral("/message/getMessage"), QJsonObject{{QStringLiteral("silent"), true}}}});
     VeltroProcess first(*home);
     first.start();
     QTRY_COMPARE_WITH_TIMEOUT(service->requests().size(), 1, StartMs);
@@ -248,14 +234,15 @@ void TestEndToEnd::signedInLink()
 
     home->signIn(QStringLiteral("42"), QStringLiteral("ann"));
     const QJsonObject sessionRoute = session == QLatin1String("silent")
-        ? QJsonObject {{QStringLiteral("silent"), true}}
-        : jsonRoute(QJsonObject {{QStringLiteral("code"), QStringLiteral("0")},
-                                 {QStringLiteral("tempSession"), QStringLiteral("t-1")}});
-    service->setRoutes(
-        {{QStringLiteral("/message/getMessage"),
-          messageRoute(QStringLiteral("1"), QStringLiteral("40"),
-                       plainContent(QStringLiteral("http://other.example/user/index")))},
-         {QStringLiteral("/user/getTempSession"), sessionRoute}});
+        ? QJsonObject{{QStringLiteral("silent"), true}}
+        : StandInService::jsonRoute(
+              QJsonObject{{QStringLiteral("code"), QStringLiteral("0")},
+                          {QStringLiteral("tempSession"), QStringLiteral("t-1")}});
+    service->setRoutes({{QStringLiteral("/message/getMessage"),
+                         StandInService::messageRoute(
+                             QStringLiteral("1"), QStringLiteral("40"),
+                             plainContent(QStringLiteral("http://other.example/user/index")))},
+                        {QStringLiteral("/user/getTempSession"), sessionRoute}});
 
     VeltroProcess veltro(*home);
     const QRect popup = showPopup(veltro);
@@ -268,7 +255,7 @@ void TestEndToEnd::signedInLink()
     QVERIFY(veltro.waitForExit(StartMs));
     QVERIFY(clock.elapsed() >= minimumWaitMs);
     QCOMPARE(veltro.exitCode(), 0);
-    QCOMPARE(veltro.browserLaunches(), QStringList {opened});
+    QCOMPARE(veltro.browserLaunches(), QStringList{opened});
     if (session == QLatin1String("answers")) {
         const QList<QJsonObject> asked = service->requests(QStringLiteral("/user/getTempSession"));
         QCOMPARE(asked.size(), 1);
@@ -280,12 +267,12 @@ void TestEndToEnd::signedInLink()
 void TestEndToEnd::coupon()
 {
     home->signIn(QStringLiteral("42"), QStringLiteral("ann"));
-    service->setRoutes(
-        {{QStringLiteral("/message/getMessage"), noMessage()},
-         {QStringLiteral("/couponActivity/getTimingCoupon"), dueCoupon()},
-         {QStringLiteral("/user/getTempSession"),
-          jsonRoute(QJsonObject {{QStringLiteral("code"), QStringLiteral("0")},
-                                 {QStringLiteral("tempSession"), QStringLiteral("t-2")}})}});
+    service->setRoutes({{QStringLiteral("/message/getMessage"), noMessage()},
+                        {QStringLiteral("/couponActivity/getTimingCoupon"), dueCoupon()},
+                        {QStringLiteral("/user/getTempSession"),
+                         StandInService::jsonRoute(QJsonObject{
+                             {QStringLiteral("code"), QStringLiteral("0")},
+                             {QStringLiteral("tempSession"), QStringLiteral("t-2")}})}});
     VeltroProcess veltro(*home);
     const QRect popup = showPopup(veltro);
     QCOMPARE(popup, PopupInPlace);
@@ -293,9 +280,9 @@ void TestEndToEnd::coupon()
     QVERIFY(veltro.waitForExit(StartMs));
     QCOMPARE(veltro.exitCode(), 0);
     QCOMPARE(veltro.browserLaunches(),
-             QStringList {Base +
-                          QStringLiteral("/user/skip?tempSession=t-2"
-                                         "&skipUrl=/mycenter/getCouponInfo")});
+             QStringList{Base +
+                         QStringLiteral("/user/skip?tempSession=t-2"
+                                        "&skipUrl=/mycenter/getCouponInfo")});
     QCOMPARE(stored(QStringLiteral("CouponChecked")), QStringLiteral("1"));
     QCOMPARE(stored(QStringLiteral("CouponId")), QStringLiteral("c-1"));
     QCOMPARE(service->requests(QStringLiteral("/couponActivity/getTimingCoupon"))
@@ -309,20 +296,21 @@ void TestEndToEnd::webPage()
 {
     QJsonObject content = plainContent(QString());
     content.insert(QStringLiteral("contentUrl"), Base + QStringLiteral("/page.html"));
-    service->setRoutes({{QStringLiteral("/message/getMessage"),
-                         messageRoute(QStringLiteral("2"), QStringLiteral("50"), content)},
-                        {QStringLiteral("/page.html"),
-                         page(200,
-                              "<html><body style='margin:0'><a href='" + Base.toUtf8() +
-                                  "/from-page' style='display:block;width:100vw;height:100vh'>"
-                                  "Read more</a></body></html>")}});
+    service->setRoutes(
+        {{QStringLiteral("/message/getMessage"),
+          StandInService::messageRoute(QStringLiteral("2"), QStringLiteral("50"), content)},
+         {QStringLiteral("/page.html"),
+          page(200,
+               "<html><body style='margin:0'><a href='" + Base.toUtf8() +
+                   "/from-page' style='display:block;width:100vw;height:100vh'>"
+                   "Read more</a></body></html>")}});
     VeltroProcess veltro(*home);
     const QRect popup = showPopup(veltro);
     QCOMPARE(popup, PopupInPlace);
     VeltroProcess::click(bodyCentre(popup));
     QVERIFY(veltro.waitForExit(StartMs));
     QCOMPARE(veltro.exitCode(), 0);
-    QCOMPARE(veltro.browserLaunches(), QStringList {Base + QStringLiteral("/from-page")});
+    QCOMPARE(veltro.browserLaunches(), QStringList{Base + QStringLiteral("/from-page")});
 }
 
 void TestEndToEnd::failedPageThenCoupon()
@@ -330,10 +318,11 @@ void TestEndToEnd::failedPageThenCoupon()
     home->signIn(QStringLiteral("42"), QStringLiteral("ann"));
     QJsonObject content = plainContent(QString());
     content.insert(QStringLiteral("contentUrl"), Base + QStringLiteral("/missing.html"));
-    service->setRoutes({{QStringLiteral("/message/getMessage"),
-                         messageRoute(QStringLiteral("2"), QStringLiteral("51"), content)},
-                        {QStringLiteral("/missing.html"), page(404, "<html>not here</html>")},
-                        {QStringLiteral("/couponActivity/getTimingCoupon"), dueCoupon()}});
+    service->setRoutes(
+        {{QStringLiteral("/message/getMessage"),
+          StandInService::messageRoute(QStringLiteral("2"), QStringLiteral("51"), content)},
+         {QStringLiteral("/missing.html"), page(404, "<html>not here</html>")},
+         {QStringLiteral("/couponActivity/getTimingCoupon"), dueCoupon()}});
     VeltroProcess veltro(*home);
     const QRect popup = showPopup(veltro);
     QCOMPARE(popup, PopupInPlace);

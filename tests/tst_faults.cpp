@@ -17,17 +17,10 @@ constexpr int StartMs = 30000;
 
 QJsonObject messageRoute(const QString &id, const QString &jmpUrl)
 {
-    const QJsonObject content {{QStringLiteral("title"), QStringLiteral("Title")},
-                               {QStringLiteral("brief"), QStringLiteral("Brief")},
-                               {QStringLiteral("jmpUrl"), jmpUrl}};
-    return {{QStringLiteral("json"),
-             QJsonObject {{QStringLiteral("ret"), 1},
-                          {QStringLiteral("body"),
-                           QJsonObject {{QStringLiteral("type"), QStringLiteral("1")},
-                                        {QStringLiteral("id"), id},
-                                        {QStringLiteral("msgData"),
-                                         QString::fromUtf8(QJsonDocument(content).toJson(
-                                             QJsonDocument::Compact))}}}}}};
+    return StandInService::messageRoute(QStringLiteral("1"), id,
+                                        {{QStringLiteral("title"), QStringLiteral("Title")},
+                                         {QStringLiteral("brief"), QStringLiteral("Brief")},
+                                         {QStringLiteral("jmpUrl"), jmpUrl}});
 }
 
 QByteArray noise(int size, quint32 seed)
@@ -100,7 +93,7 @@ void TestFaults::manyCopiesAtOnce()
 {
     // The one copy that passes the guard stays in its request, so none can pass after it.
     service->setRoutes(
-        {{QStringLiteral("/message/getMessage"), QJsonObject {{QStringLiteral("silent"), true}}}});
+        {{QStringLiteral("/message/getMessage"), QJsonObject{{QStringLiteral("silent"), true}}}});
     std::vector<std::unique_ptr<VeltroProcess>> copies;
     for (int i = 0; i < 8; ++i)
         copies.push_back(std::make_unique<VeltroProcess>(*home));

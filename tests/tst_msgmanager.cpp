@@ -24,6 +24,8 @@ struct PopupLog
     QList<Json::Value> contents;
     int shown = 0;
     int deleted = 0;
+    // Shown popups the manager let go of: windows that delete themselves once closed.
+    QList<VeltroBase *> openWindows;
 };
 
 class FakePopup : public VeltroBase
@@ -37,6 +39,8 @@ public:
     bool showPopup() override
     {
         log.shown += willShow ? 1 : 0;
+        if (willShow && !keep)
+            log.openWindows.append(this);
         return willShow;
     }
     bool keepByManager() override { return keep; }
@@ -138,6 +142,8 @@ void TestMsgManager::init()
 
 void TestMsgManager::cleanup()
 {
+    // The user closes the windows at the end of each test.
+    qDeleteAll(popups.log.openWindows);
     user.reset();
     server.reset();
     home.reset();
@@ -179,32 +185,32 @@ void TestMsgManager::budget_data()
     QTest::addColumn<int>("couponRequests");
     QTest::addColumn<StoredValues>("after");
 
-    const StoredValues fresh {{"Date", "2026-12-06"}, {"AvaTimes", 2}, {"CouponChecked", 0}};
+    const StoredValues fresh{{"Date", "2026-12-06"}, {"AvaTimes", 2}, {"CouponChecked", 0}};
     QTest::newRow("clean store") << StoredValues() << false << 200 << 1 << 0
-                                 << StoredValues {{"Date", "2026-12-06"}, {"AvaTimes", "1"}};
-    QTest::newRow("budget spent") << StoredValues {{"Date", "2026-12-06"}, {"AvaTimes", 0}} << true
-                                  << 200 << 0 << 0 << StoredValues {{"AvaTimes", "0"}};
+                                 << StoredValues{{"Date", "2026-12-06"}, {"AvaTimes", "1"}};
+    QTest::newRow("budget spent") << StoredValues{{"Date", "2026-12-06"}, {"AvaTimes", 0}} << true
+                                  << 200 << 0 << 0 << StoredValues{{"AvaTimes", "0"}};
     QTest::newRow("garbage date keeps a spent budget")
-        << StoredValues {{"Date", "yesterday-ish"}, {"AvaTimes", 0}} << true << 200 << 0 << 0
-        << StoredValues {{"Date", "2026-12-06"}, {"AvaTimes", "0"}};
-    QTest::newRow("budget above two") << StoredValues {{"Date", "2026-12-06"}, {"AvaTimes", 7}}
-                                      << false << 200 << 1 << 0 << StoredValues {{"AvaTimes", "1"}};
-    QTest::newRow("budget is text") << StoredValues {{"Date", "2026-12-06"}, {"AvaTimes", "many"}}
-                                    << true << 200 << 0 << 0 << StoredValues {{"AvaTimes", "many"}};
+        << StoredValues{{"Date", "yesterday-ish"}, {"AvaTimes", 0}} << true << 200 << 0 << 0
+        << StoredValues{{"Date", "2026-12-06"}, {"AvaTimes", "0"}};
+    QTest::newRow("budget above two") << StoredValues{{"Date", "2026-12-06"}, {"AvaTimes", 7}}
+                                      << false << 200 << 1 << 0 << StoredValues{{"AvaTimes", "1"}};
+    QTest::newRow("budget is text") << StoredValues{{"Date", "2026-12-06"}, {"AvaTimes", "many"}}
+                                    << true << 200 << 0 << 0 << StoredValues{{"AvaTimes", "many"}};
     QTest::newRow("clock set back a day")
-        << StoredValues {{"Date", "2026-12-07"}, {"AvaTimes", 0}, {"CouponChecked", 1}} << true
+        << StoredValues{{"Date", "2026-12-07"}, {"AvaTimes", 0}, {"CouponChecked", 1}} << true
         << 200 << 1 << 1
-        << StoredValues {{"Date", "2026-12-06"}, {"AvaTimes", "1"}, {"CouponChecked", "1"}};
-    QTest::newRow("new day") << StoredValues {{"Date", "2026-12-01"}, {"AvaTimes", 0}} << false
+        << StoredValues{{"Date", "2026-12-06"}, {"AvaTimes", "1"}, {"CouponChecked", "1"}};
+    QTest::newRow("new day") << StoredValues{{"Date", "2026-12-01"}, {"AvaTimes", 0}} << false
                              << 200 << 1 << 0
-                             << StoredValues {{"Date", "2026-12-06"}, {"AvaTimes", "1"}};
+                             << StoredValues{{"Date", "2026-12-06"}, {"AvaTimes", "1"}};
     QTest::newRow("last unit, then the coupon check")
-        << StoredValues {{"Date", "2026-12-06"}, {"AvaTimes", 1}} << true << 200 << 1 << 1
-        << StoredValues {{"AvaTimes", "0"}, {"CouponChecked", "1"}};
+        << StoredValues{{"Date", "2026-12-06"}, {"AvaTimes", 1}} << true << 200 << 1 << 1
+        << StoredValues{{"AvaTimes", "0"}, {"CouponChecked", "1"}};
     QTest::newRow("network failure is free")
-        << fresh << true << 500 << 1 << 1 << StoredValues {{"AvaTimes", "2"}};
+        << fresh << true << 500 << 1 << 1 << StoredValues{{"AvaTimes", "2"}};
     QTest::newRow("not found is free")
-        << fresh << false << 404 << 1 << 0 << StoredValues {{"AvaTimes", "2"}};
+        << fresh << false << 404 << 1 << 0 << StoredValues{{"AvaTimes", "2"}};
 }
 
 void TestMsgManager::budget()
@@ -246,10 +252,10 @@ void TestMsgManager::message_data()
                                    << StoredValues() << 1 << true << "1"
                                    << "17";
     QTest::newRow("already shown") << answer(envelope("1", "\"1\"", "\"17\"", PlainContent))
-                                   << StoredValues {{"LastId", 17}} << 0 << false << "1"
+                                   << StoredValues{{"LastId", 17}} << 0 << false << "1"
                                    << "17";
     QTest::newRow("smaller id is new") << answer(envelope("1", "\"1\"", "\"16\"", PlainContent))
-                                       << StoredValues {{"LastId", 17}} << 1 << true << "1"
+                                       << StoredValues{{"LastId", 17}} << 1 << true << "1"
                                        << "16";
     QTest::newRow("id that means none yet")
         << answer(envelope("1", "\"1\"", "\"4294967295\"", PlainContent)) << StoredValues() << 0
@@ -323,7 +329,7 @@ void TestMsgManager::message()
     const auto subject = manager(before);
     QCOMPARE(subject->run(), shown);
 
-    QCOMPARE(popups.log.createdTypes, createdType ? QList<int> {createdType} : QList<int>());
+    QCOMPARE(popups.log.createdTypes, createdType ? QList<int>{createdType} : QList<int>());
     QCOMPARE(popups.log.shown, shown ? 1 : 0);
     QCOMPARE(stored("AvaTimes").toString(), avaTimes);
     QCOMPARE(stored("LastId").toString(), lastId);
@@ -435,7 +441,7 @@ void TestMsgManager::coupon()
     QCOMPARE(stored("CouponChecked").toString(), couponChecked);
     QCOMPARE(stored("CouponId").toString(), couponId);
     if (shown) {
-        QCOMPARE(popups.log.createdTypes, QList<int> {-1});
+        QCOMPARE(popups.log.createdTypes, QList<int>{-1});
         QCOMPARE(QString::fromStdString(popups.log.contents.first()["jmpUrl"].asString()),
                  server->baseUrl() + QStringLiteral("/user/index"));
     }

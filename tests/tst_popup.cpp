@@ -1,5 +1,6 @@
 #include "app/displayscale.h"
 #include "app/usercontext.h"
+#include "browserrecorder.h"
 #include "net/endpoints.h"
 #include "net/strictjson.h"
 #include "popup/veltrocouponmsg.h"
@@ -10,7 +11,6 @@
 #include "testhome.h"
 
 #include <QApplication>
-#include <QDesktopServices>
 #include <QLabel>
 #include <QLoggingCategory>
 #include <QPointer>
@@ -37,23 +37,6 @@ const QString SessionPath = QStringLiteral("/user/getTempSession");
 // Set in the environment of a copy of this program that lays out one popup and reports it: the
 // display (DPI, screens) is fixed when the application starts, so every display needs a process.
 const char *const LayoutReportVariable = "VELTRO_TST_POPUP_LAYOUT";
-
-// Stands in for the desktop's handlers of every scheme a popup might be handed.
-class BrowserRecorder : public QObject
-{
-    Q_OBJECT
-
-public:
-    QList<QUrl> opened;
-
-public slots:
-    void open(const QUrl &url) { opened.append(url); }
-};
-
-const QStringList RecordedSchemes = {QStringLiteral("http"),       QStringLiteral("https"),
-                                     QStringLiteral("file"),       QStringLiteral("smb"),
-                                     QStringLiteral("javascript"), QStringLiteral("data"),
-                                     QStringLiteral("lumaview")};
 
 // What the user does with a popup.
 enum class Gesture {
@@ -219,7 +202,7 @@ int reportLayout()
     });
     QLoggingCategory::setFilterRules(QStringLiteral("veltro.popup.debug=true"));
 
-    const UserContext user {Endpoints(Base)};
+    const UserContext user{Endpoints(Base)};
     VeltroWidgetBase popup(user);
     popup.setContent(message(QStringLiteral("Title"), QStringLiteral("Brief"),
                              QStringLiteral("http://a.example/")));
@@ -251,7 +234,6 @@ class TestPopup : public QObject
 
 private slots:
     void initTestCase();
-    void cleanupTestCase();
     void cleanup();
 
     void displayScale_data();
@@ -285,7 +267,7 @@ private:
 
     BrowserRecorder browser;
     TestHome home;
-    const UserContext signedOut {Endpoints(Base)};
+    const UserContext signedOut{Endpoints(Base)};
     std::unique_ptr<QTranslator> translator;
 };
 
@@ -295,15 +277,7 @@ void TestPopup::initTestCase()
              "the cases run in this process are written for an unscaled display");
     QVERIFY(home.isValid());
     home.activate();
-    for (const QString &scheme : RecordedSchemes)
-        QDesktopServices::setUrlHandler(scheme, &browser, "open");
     QLoggingCategory::setFilterRules(QStringLiteral("veltro.popup.debug=true"));
-}
-
-void TestPopup::cleanupTestCase()
-{
-    for (const QString &scheme : RecordedSchemes)
-        QDesktopServices::unsetUrlHandler(scheme);
 }
 
 void TestPopup::cleanup()
@@ -607,10 +581,10 @@ void TestPopup::follow_data()
     QTest::addColumn<QList<QUrl>>("opened");
 
     const QString news = QStringLiteral("http://a.example/news?id=7");
-    const QList<QUrl> newsPage {QUrl(news)};
+    const QList<QUrl> newsPage{QUrl(news)};
     const QList<QUrl> nothing;
-    const QList<QUrl> userPage {QUrl(Base + QStringLiteral("/user/index"))};
-    const auto given = [](const char *address) { return QList<QUrl> {QUrl(address)}; };
+    const QList<QUrl> userPage{QUrl(Base + QStringLiteral("/user/index"))};
+    const auto given = [](const char *address) { return QList<QUrl>{QUrl(address)}; };
 
     QTest::newRow("press on the title") << news << Gesture::PressTitle << newsPage;
     QTest::newRow("press on the brief") << news << Gesture::PressBrief << newsPage;
@@ -693,7 +667,7 @@ void TestPopup::updateNotice()
     QVERIFY(
         texts.contains(QStringLiteral("Please update to the newest version to read this message")));
     QVERIFY(perform(popup, gesture));
-    QCOMPARE(browser.opened, QList<QUrl> {QUrl(Base + QStringLiteral("/"))});
+    QCOMPARE(browser.opened, QList<QUrl>{QUrl(Base + QStringLiteral("/"))});
     QTRY_VERIFY(popup.isNull());
 }
 
@@ -778,7 +752,7 @@ void TestPopup::couponSignedOut()
                 jmpUrl));
     QVERIFY(popup);
     QVERIFY(perform(popup, gesture));
-    QCOMPARE(browser.opened, QList<QUrl> {QUrl(Base + path)});
+    QCOMPARE(browser.opened, QList<QUrl>{QUrl(Base + path)});
     QTRY_VERIFY(popup.isNull());
 }
 
@@ -807,7 +781,7 @@ void TestPopup::signedIn()
     QVERIFY(server.listen());
     server.setReply(SessionPath, ScriptedReply::json(R"({"code":"0","tempSession":"t-7"})"));
     home.signIn(QStringLiteral("42"), QStringLiteral("ann"));
-    UserContext user {Endpoints(server.baseUrl())};
+    UserContext user{Endpoints(server.baseUrl())};
     user.loadSession();
 
     const Json::Value content =
@@ -817,9 +791,8 @@ void TestPopup::signedIn()
     QVERIFY(popup);
     QVERIFY(perform(popup, gesture));
     QCOMPARE(server.requestsTo(SessionPath).size(), 1);
-    QCOMPARE(
-        browser.opened,
-        QList<QUrl> {QUrl(server.baseUrl() + "/user/skip?tempSession=t-7&skipUrl=" + skipUrl)});
+    QCOMPARE(browser.opened,
+             QList<QUrl>{QUrl(server.baseUrl() + "/user/skip?tempSession=t-7&skipUrl=" + skipUrl)});
     QTRY_VERIFY(popup.isNull());
 }
 

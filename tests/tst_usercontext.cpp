@@ -1,9 +1,9 @@
 #include "app/usercontext.h"
+#include "browserrecorder.h"
 #include "net/chttpreply.h"
 #include "scriptedhttpserver.h"
 #include "testhome.h"
 
-#include <QDesktopServices>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QRandomGenerator>
@@ -17,18 +17,6 @@ namespace {
 
 const QString SessionPath = QStringLiteral("/user/getTempSession");
 
-// Stands in for the user's browser.
-class BrowserRecorder : public QObject
-{
-    Q_OBJECT
-
-public:
-    QList<QUrl> opened;
-
-public slots:
-    void open(const QUrl &url) { opened.append(url); }
-};
-
 } // namespace
 
 class TestUserContext : public QObject
@@ -36,10 +24,8 @@ class TestUserContext : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase();
     void init();
     void cleanup();
-    void cleanupTestCase();
 
     void loadSession_data();
     void loadSession();
@@ -58,18 +44,6 @@ private:
     std::unique_ptr<TestHome> home;
     std::unique_ptr<ScriptedHttpServer> server;
 };
-
-void TestUserContext::initTestCase()
-{
-    QDesktopServices::setUrlHandler(QStringLiteral("http"), &browser, "open");
-    QDesktopServices::setUrlHandler(QStringLiteral("https"), &browser, "open");
-}
-
-void TestUserContext::cleanupTestCase()
-{
-    QDesktopServices::unsetUrlHandler(QStringLiteral("http"));
-    QDesktopServices::unsetUrlHandler(QStringLiteral("https"));
-}
 
 void TestUserContext::init()
 {
@@ -150,7 +124,7 @@ void TestUserContext::brokenSessionFile()
     // Whatever was read, a link still opens a page of the service.
     server->setReply(SessionPath, ScriptedReply::json(R"({"code":"0","tempSession":""})"));
     user.openSignedIn(QStringLiteral("/user/index"));
-    QCOMPARE(browser.opened, QList<QUrl> {expected(QStringLiteral("/user/index"))});
+    QCOMPARE(browser.opened, QList<QUrl>{expected(QStringLiteral("/user/index"))});
 }
 
 void TestUserContext::openSignedIn_data()
@@ -229,7 +203,7 @@ void TestUserContext::openSignedIn()
     user.openSignedIn(path);
 
     QCOMPARE(server->requestsTo(SessionPath).size(), requests);
-    QCOMPARE(browser.opened, QList<QUrl> {expected(opened)});
+    QCOMPARE(browser.opened, QList<QUrl>{expected(opened)});
 }
 
 void TestUserContext::userNameReachesTheServiceIntact()
@@ -248,8 +222,8 @@ void TestUserContext::userNameReachesTheServiceIntact()
     const QUrlQuery query(requests.first().query);
     QCOMPARE(
         query.queryItems(QUrl::FullyDecoded),
-        (QList<QPair<QString, QString>> {{QStringLiteral("userName"), name},
-                                         {QStringLiteral("userId"), QStringLiteral("id 1&2")}}));
+        (QList<QPair<QString, QString>>{{QStringLiteral("userName"), name},
+                                        {QStringLiteral("userId"), QStringLiteral("id 1&2")}}));
 }
 
 void TestUserContext::silentServiceOpensThePlainPage()
@@ -265,7 +239,7 @@ void TestUserContext::silentServiceOpensThePlainPage()
     clock.start();
     user.openSignedIn(QStringLiteral("/user/index"));
     QVERIFY(clock.elapsed() >= 3900);
-    QCOMPARE(browser.opened, QList<QUrl> {expected(QStringLiteral("/user/index"))});
+    QCOMPARE(browser.opened, QList<QUrl>{expected(QStringLiteral("/user/index"))});
 }
 
 void TestUserContext::stoppedServiceOpensThePlainPage()
@@ -275,10 +249,10 @@ void TestUserContext::stoppedServiceOpensThePlainPage()
     QVERIFY(probe.listen(QHostAddress::LocalHost));
     const QString base = QStringLiteral("http://127.0.0.1:%1").arg(probe.serverPort());
     probe.close();
-    UserContext user {Endpoints(base)};
+    UserContext user{Endpoints(base)};
     user.loadSession();
     user.openSignedIn(QStringLiteral("/user/index"));
-    QCOMPARE(browser.opened, QList<QUrl> {QUrl(base + QStringLiteral("/user/index"))});
+    QCOMPARE(browser.opened, QList<QUrl>{QUrl(base + QStringLiteral("/user/index"))});
 }
 
 QTEST_MAIN(TestUserContext)

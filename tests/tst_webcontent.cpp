@@ -1,11 +1,11 @@
 #include "app/usercontext.h"
+#include "browserrecorder.h"
 #include "net/strictjson.h"
 #include "popup/veltrowebcontent.h"
 #include "scriptedhttpserver.h"
 #include "testhome.h"
 
 #include <QApplication>
-#include <QDesktopServices>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -25,7 +25,6 @@
 namespace {
 
 // Every scheme a link in the test page uses: whatever reaches the desktop's handlers is seen.
-const char *const HandledSchemes[] = {"http", "https", "file", "lumaview"};
 
 // Fits the 130 CSS pixels of the body at any zoom, but the page itself is taller than the view.
 const QByteArray LinkPage =
@@ -43,18 +42,6 @@ const QByteArray LinkPage =
     "</body></html>";
 
 const QByteArray ErrorPage = "<html><body><h1>Something went wrong</h1></body></html>";
-
-// Stands in for the user's browser and any other desktop handler.
-class DesktopRecorder : public QObject
-{
-    Q_OBJECT
-
-public:
-    QList<QUrl> opened;
-
-public slots:
-    void open(const QUrl &url) { opened.append(url); }
-};
 
 ScriptedReply htmlReply(int status, const QByteArray &body)
 {
@@ -158,7 +145,6 @@ class TestWebContent : public QObject
 private slots:
     void initTestCase();
     void init();
-    void cleanupTestCase();
 
     // Runs first: no test before it may have started WebEngine.
     void refusedBeforeWebEngine_data();
@@ -181,7 +167,7 @@ private:
 
     TestHome home;
     ScriptedHttpServer server;
-    DesktopRecorder desktop;
+    BrowserRecorder desktop;
     UserContext user;
 };
 
@@ -197,19 +183,11 @@ void TestWebContent::initTestCase()
     ScriptedReply silent;
     silent.silent = true;
     server.setReply(QStringLiteral("/silent"), silent);
-    for (const char *scheme : HandledSchemes)
-        QDesktopServices::setUrlHandler(QString::fromLatin1(scheme), &desktop, "open");
 }
 
 void TestWebContent::init()
 {
     desktop.opened.clear();
-}
-
-void TestWebContent::cleanupTestCase()
-{
-    for (const char *scheme : HandledSchemes)
-        QDesktopServices::unsetUrlHandler(QString::fromLatin1(scheme));
 }
 
 VeltroWebContent *TestWebContent::showLinkPage()
@@ -375,7 +353,7 @@ void TestWebContent::linkClicks()
 
     QVERIFY(clickElement(view, element));
     QTRY_VERIFY_WITH_TIMEOUT(popup.isNull(), 15000);
-    const QList<QUrl> expected = target.isEmpty() ? QList<QUrl>() : QList<QUrl> {QUrl(url(target))};
+    const QList<QUrl> expected = target.isEmpty() ? QList<QUrl>() : QList<QUrl>{QUrl(url(target))};
     QCOMPARE(desktop.opened, expected);
     QVERIFY(pageChanges.isEmpty());
     if (!target.isEmpty())
@@ -394,7 +372,7 @@ void TestWebContent::fileLinkOpensNothing()
     // Clicks reach the page in order: once the next one has been handled, so has this one.
     QVERIFY(clickElement(view, QStringLiteral("link")));
     QTRY_VERIFY_WITH_TIMEOUT(popup.isNull(), 15000);
-    QCOMPARE(desktop.opened, QList<QUrl> {QUrl(url(QStringLiteral("/target")))});
+    QCOMPARE(desktop.opened, QList<QUrl>{QUrl(url(QStringLiteral("/target")))});
     QVERIFY(pageChanges.isEmpty());
 }
 

@@ -63,7 +63,7 @@ void StandInService::setRoutes(const QJsonObject &routes)
 {
     QFile file(m_scenario);
     if (file.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        file.write(QJsonDocument(QJsonObject {{QStringLiteral("routes"), routes}}).toJson());
+        file.write(QJsonDocument(QJsonObject{{QStringLiteral("routes"), routes}}).toJson());
 }
 
 QList<QJsonObject> StandInService::requests(const QString &path) const
@@ -79,4 +79,21 @@ QList<QJsonObject> StandInService::requests(const QString &path) const
             requests.append(request);
     }
     return requests;
+}
+
+QJsonObject StandInService::jsonRoute(const QJsonValue &json)
+{
+    return {{QStringLiteral("json"), json}};
+}
+
+QJsonObject StandInService::messageRoute(const QString &type, const QString &id,
+                                         const QJsonObject &content)
+{
+    const QString msgData =
+        QString::fromUtf8(QJsonDocument(content).toJson(QJsonDocument::Compact));
+    return jsonRoute(QJsonObject{{QStringLiteral("ret"), 1},
+                                 {QStringLiteral("body"),
+                                  QJsonObject{{QStringLiteral("type"), type},
+                                              {QStringLiteral("id"), id},
+                                              {QStringLiteral("msgData"), msgData}}}});
 }

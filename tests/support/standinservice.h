@@ -19,6 +19,12 @@ public:
     bool start();
     void stop();
     void setRoutes(const QJsonObject &routes);
+
+    // A route answering with this JSON value.
+    static QJsonObject jsonRoute(const QJsonValue &json);
+    // A route delivering one message; the content travels as JSON text, as the service sends it.
+    static QJsonObject messageRoute(const QString &type, const QString &id,
+                                    const QJsonObject &content);
     QList<QJsonObject> requests(const QString &path = QString()) const;
 
 private:

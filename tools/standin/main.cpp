@@ -85,7 +85,7 @@ int main(int argc, char *argv[])
     if (log.isOpen()) {
         QObject::connect(&server, &ScriptedHttpServer::requestReceived,
                          [&log](const RecordedRequest &request) {
-                             const QJsonObject line {
+                             const QJsonObject line{
                                  {"method", QString::fromLatin1(request.method)},
                                  {"path", request.path},
                                  {"query", request.query},

@@ -75,7 +75,7 @@ QByteArray base64(const QJsonObject &object, const QString &key)
 // and the brackets are cut off.
 QByteArray compactJson(const QJsonValue &value)
 {
-    const QByteArray wrapped = QJsonDocument(QJsonArray {value}).toJson(QJsonDocument::Compact);
+    const QByteArray wrapped = QJsonDocument(QJsonArray{value}).toJson(QJsonDocument::Compact);
     return wrapped.mid(1, wrapped.size() - 2);
 }
 
@@ -170,7 +170,7 @@ QJsonObject readRoutes(const QString &fileName)
     if (error.error != QJsonParseError::NoError)
         fail(
             QStringLiteral("not JSON: %1 at offset %2").arg(error.errorString()).arg(error.offset));
-    if (!document.isObject() || document.object().keys() != QStringList {"routes"})
+    if (!document.isObject() || document.object().keys() != QStringList{"routes"})
         fail(QStringLiteral("the whole file must be {\"routes\": {...}}"));
     return object(document.object().value("routes"), "\"routes\"");
 }
