@@ -92,6 +92,7 @@ bool VeltroWebContent::popUp()
     if (!loadFinished) {
         QTimer bound;
         bound.setSingleShot(true);
+        bound.setTimerType(Qt::PreciseTimer);
         connect(&bound, &QTimer::timeout, &pageWait, &QEventLoop::quit);
         bound.start(LoadBoundMs);
         pageWait.exec();
