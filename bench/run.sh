@@ -1,0 +1,154 @@
+#!/usr/bin/env bash
+# Measures the real program against the stand-in service under Xvfb and prints the median of
+# RUNS starts (default 5) for each figure. Usage: bench/run.sh [runs]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+runs=${1:-5}
+
+if [[ -z ${VELTRO_BENCH_INNER:-} ]]; then
+    tools/setup.sh build
+    command -v /usr/bin/time >/dev/null || {
+        sudo=""; [[ $(id -u) -eq 0 ]] || sudo=sudo
+        $sudo apt-get install -y -qq time >/dev/null
+    }
+    exec env VELTRO_BENCH_INNER=1 xvfb-run -a -s "-screen 0 1280x800x24 -dpi 96" "$0" "$runs"
+fi
+
+work=$(mktemp -d)
+scenario=$work/scenario.json
+trap 'kill $standin 2>/dev/null || true; rm -rf "$work"' EXIT
+export QTWEBENGINE_DISABLE_SANDBOX=1 # Chromium's sandbox refuses to run as root
+
+routes() { # $1: the routes object; replaced in one step, the service re-reads it per request
+    printf '{"routes": %s}\n' "$1" >"$scenario.new" && mv "$scenario.new" "$scenario"
+}
+message() { # $1 type, $2 id, $3 msgData text (already a JSON string literal)
+    printf '{"ret":1,"body":{"type":"%s","id":"%s","msgData":%s}}' "$1" "$2" "$3"
+}
+routes '{}'
+build/tools/standin/veltro-standin --port 18080 --scenario "$scenario" >"$work/standin.out" &
+standin=$!
+for _ in $(seq 50); do grep -q listening "$work/standin.out" && break; sleep 0.1; done
+grep -q listening "$work/standin.out" || { echo "The stand-in service did not start (port 18080 taken?)"; exit 1; }
+
+fresh_home() { # a home of its own per start: a fresh budget and no shown message
+    local home
+    home=$(mktemp -d -p "$work")
+    mkdir -p "$home/run" "$home/Documents/Lumaview" && chmod 700 "$home/run"
+    printf '[usersession]\nuid=42\naccoutName=ann\n' >"$home/Documents/Lumaview/usersession.ini"
+    echo "$home"
+}
+home_env() { # the environment of a start in home $1
+    echo "HOME=$1 XDG_CONFIG_HOME=$1/.config XDG_RUNTIME_DIR=$1/run"
+}
+tree_rss_kib() { # resident memory of a process and all its descendants
+    local pids=($1) total=0 pid rss
+    local i=0
+    while ((i < ${#pids[@]})); do
+        pids+=($(cat /proc/"${pids[i]}"/task/*/children 2>/dev/null || true))
+        ((i += 1))
+    done
+    for pid in "${pids[@]}"; do
+        rss=$(awk '/^VmRSS:/ {print $2}' /proc/"$pid"/status 2>/dev/null || true)
+        ((total += ${rss:-0}))
+    done
+    echo $total
+}
+median() { sort -n | awk '{v[NR]=$1} END {print (NR % 2) ? v[(NR+1)/2] : (v[NR/2]+v[NR/2+1])/2}'; }
+ms_now() { echo $((${EPOCHREALTIME/./} / 1000)); }
+
+cpu_while_waiting() {
+    routes '{"/message/getMessage":{"delayMs":3000,"json":{"ret":0}}}'
+    env $(home_env "$(fresh_home)") /usr/bin/time -f "%U %S" -o "$work/time" build/veltro
+    awk '{printf "%.3f\n", $1 + $2}' "$work/time"
+}
+
+second_copy() {
+    routes '{"/message/getMessage":{"silent":true}}'
+    local home start end
+    home=$(fresh_home)
+    env $(home_env "$home") build/veltro &
+    local holder=$!
+    # The guard is taken first thing, before the start-up wait.
+    until [[ -e $home/run/veltro.lock ]]; do sleep 0.01; done
+    sleep 0.2
+    start=$(ms_now)
+    env $(home_env "$home") build/veltro
+    end=$(ms_now)
+    kill "$holder" 2>/dev/null || true
+    wait "$holder" 2>/dev/null || true
+    echo $((end - start))
+}
+
+nothing_to_show() {
+    routes '{"/message/getMessage":{"json":{"ret":0}},"/couponActivity/getTimingCoupon":{"json":{"code":"1"}}}'
+    local start end
+    start=$(ms_now)
+    env $(home_env "$(fresh_home)") build/veltro
+    end=$(ms_now)
+    echo $((end - start - 2000))
+}
+
+# Shows a popup, samples the memory of the whole process tree until it is in place, closes it.
+# Prints "<peak KiB> <ms from the envelope's arrival to the popup in place>".
+popup_run() {
+    routes "$1"
+    local home log peak=0 rss window=""
+    home=$(fresh_home)
+    log=$work/diagnostics.$RANDOM
+    QT_LOGGING_RULES="veltro.*=true" QT_MESSAGE_PATTERN="%{time process} %{message}" \
+        env $(home_env "$home") build/veltro 2>"$log" &
+    local veltro=$!
+    while [[ -e /proc/$veltro ]] && ! grep -qs "popup in place" "$log"; do
+        rss=$(tree_rss_kib $veltro)
+        ((rss > peak)) && peak=$rss
+        sleep 0.02
+    done
+    for _ in 1 2 3 4 5; do
+        rss=$(tree_rss_kib $veltro)
+        ((rss > peak)) && peak=$rss
+        sleep 0.1
+    done
+    window=$(xdotool search --onlyvisible --pid $veltro 2>/dev/null | head -1 || true)
+    if [[ -n $window ]]; then
+        eval "$(xdotool getwindowgeometry --shell "$window")"
+        xdotool mousemove --sync $((X + WIDTH - 15)) $((Y + 15)) click 1
+    fi
+    wait $veltro || true
+    local arrived placed
+    arrived=$(awk '/message answer arrived/ {print $1; exit}' "$log")
+    placed=$(awk '/popup in place/ {print $1; exit}' "$log")
+    echo "$peak $(awk -v a="${arrived:-0}" -v p="${placed:-0}" 'BEGIN {printf "%d", (p - a) * 1000}')"
+}
+
+plain=$(message 1 17 '"{\"title\":\"新版本已发布\",\"brief\":\"Lumaview 2027\",\"jmpUrl\":\"http://127.0.0.1:18080/news\"}"')
+web=$(message 2 18 '"{\"title\":\"t\",\"brief\":\"b\",\"contentUrl\":\"http://127.0.0.1:18080/page.html\"}"')
+type1_routes="{\"/message/getMessage\":{\"json\":$plain}}"
+type2_routes="{\"/message/getMessage\":{\"json\":$web},\"/page.html\":{\"headers\":{\"Content-Type\":\"text/html\"},\"body\":\"<html><body><h3>Lumaview 2027</h3><p>Faster drawings.</p></body></html>\"}}"
+coupon_routes='{"/message/getMessage":{"json":{"ret":0}},"/couponActivity/getTimingCoupon":{"json":{"code":"0","coupon":{"id":"c-1","couponName":"n","couponMoney":"50","thresholdMoney":"300","endDate":"2017-05-31 23:59:59"},"vipEndDate":"2017-05-04 00:00:00","stime":"2017-05-01 10:00:00"}}}'
+
+declare -A samples
+for ((run = 1; run <= runs; run++)); do
+    echo "run $run of $runs..." >&2
+    samples[cpu]+="$(cpu_while_waiting) "
+    samples[second]+="$(second_copy) "
+    samples[nothing]+="$(nothing_to_show) "
+    read -r peak placed <<<"$(popup_run "$type1_routes")"
+    samples[placed]+="$placed "
+    samples[rss1]+="$peak "
+    read -r peak _ <<<"$(popup_run "$type2_routes")"
+    samples[rss2]+="$peak "
+    read -r peak _ <<<"$(popup_run "$coupon_routes")"
+    samples[rss3]+="$peak "
+done
+
+figure() { tr ' ' '\n' <<<"${samples[$1]}" | grep -v '^$' | median; }
+printf '\n| figure | median of %d runs | target |\n|---|---|---|\n' "$runs"
+printf '| CPU while waiting 3 s for an answer (user+sys) | %s s | < 0.15 s |\n' "$(figure cpu)"
+printf '| a second copy, start to exit | %s ms | < 30 ms |\n' "$(figure second)"
+printf '| nothing to show, less the 2000 ms start-up wait | %s ms | < 150 ms |\n' "$(figure nothing)"
+printf '| envelope arrived to popup in place (200 ms slide-in included) | %s ms | < 260 ms |\n' "$(figure placed)"
+printf '| peak memory, all processes: type-1 message | %s MiB | |\n' "$(figure rss1 | awk '{printf "%.1f", $1/1024}')"
+printf '| peak memory, all processes: type-2 web page | %s MiB | |\n' "$(figure rss2 | awk '{printf "%.1f", $1/1024}')"
+printf '| peak memory, all processes: coupon | %s MiB | |\n' "$(figure rss3 | awk '{printf "%.1f", $1/1024}')"
