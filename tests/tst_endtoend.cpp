@@ -13,7 +13,7 @@ const QString Base = QStringLiteral(VELTRO_SERVICE_URL);
 // The virtual screen the tests run on; there is no task bar.
 const QRect Screen(0, 0, 1280, 800);
 const QRect PopupInPlace(Screen.right() - 299, Screen.bottom() - 199, 300, 200);
-constexpr int StartMs = 30000;
+constexpr int StartMs = 60000;
 
 QJsonObject plainContent(const QString &jmpUrl)
 {

@@ -13,7 +13,7 @@
 namespace {
 
 const QString Base = QStringLiteral(VELTRO_SERVICE_URL);
-constexpr int StartMs = 30000;
+constexpr int StartMs = 60000;
 
 QJsonObject messageRoute(const QString &id, const QString &jmpUrl)
 {

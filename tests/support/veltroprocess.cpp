@@ -90,6 +90,9 @@ void VeltroProcess::kill()
 
 QString VeltroProcess::diagnostics()
 {
+    // Output reaches the buffer only while waiting on the process; nothing here runs a loop.
+    while (m_process.waitForReadyRead(100))
+        m_diagnostics += m_process.readAll();
     m_diagnostics += m_process.readAll();
     return QString::fromLocal8Bit(m_diagnostics);
 }
