@@ -75,7 +75,9 @@ void VeltroProcess::start()
 
 bool VeltroProcess::waitForExit(int milliseconds)
 {
-    const bool finished = m_process.waitForFinished(milliseconds);
+    // waitForFinished() answers false for a process that has already been seen to end.
+    const bool finished =
+        m_process.state() == QProcess::NotRunning || m_process.waitForFinished(milliseconds);
     m_diagnostics += m_process.readAll();
     return finished;
 }
