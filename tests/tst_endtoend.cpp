@@ -89,6 +89,7 @@ private slots:
 private:
     QString stored(const QString &key) const;
     QRect showPopup(VeltroProcess &veltro);
+    QStringList clickAndWait(VeltroProcess &veltro, const QPoint &point);
 
     std::unique_ptr<TestHome> home;
     std::unique_ptr<StandInService> service;
@@ -132,6 +133,16 @@ QRect TestEndToEnd::showPopup(VeltroProcess &veltro)
     return popup;
 }
 
+// Clicks the popup and waits for the program to end; what it handed the browser, or a note
+// that it did not end normally.
+QStringList TestEndToEnd::clickAndWait(VeltroProcess &veltro, const QPoint &point)
+{
+    VeltroProcess::click(point);
+    if (!veltro.waitForExit(StartMs) || veltro.crashed() || veltro.exitCode() != 0)
+        return {QStringLiteral("did not end normally: ") + veltro.diagnostics()};
+    return veltro.browserLaunches();
+}
+
 void TestEndToEnd::plainMessageOnceOnly()
 {
     const QString link = Base + QStringLiteral("/news/17");
@@ -142,10 +153,7 @@ void TestEndToEnd::plainMessageOnceOnly()
         VeltroProcess veltro(*home);
         const QRect popup = showPopup(veltro);
         QCOMPARE(popup, PopupInPlace);
-        VeltroProcess::click(bodyCentre(popup));
-        QVERIFY(veltro.waitForExit(StartMs));
-        QCOMPARE(veltro.exitCode(), 0);
-        QCOMPARE(veltro.browserLaunches(), QStringList{link});
+        QCOMPARE(clickAndWait(veltro, bodyCentre(popup)), QStringList{link});
     }
     QCOMPARE(stored(QStringLiteral("LastId")), QStringLiteral("17"));
     QCOMPARE(stored(QStringLiteral("AvaTimes")), QStringLiteral("1"));
@@ -169,10 +177,7 @@ void TestEndToEnd::updateNotice()
     VeltroProcess veltro(*home);
     const QRect popup = showPopup(veltro);
     QCOMPARE(popup, PopupInPlace);
-    VeltroProcess::click(bottomLink(popup));
-    QVERIFY(veltro.waitForExit(StartMs));
-    QCOMPARE(veltro.exitCode(), 0);
-    QCOMPARE(veltro.browserLaunches(), QStringList{Base + QStringLiteral("/")});
+    QCOMPARE(clickAndWait(veltro, bottomLink(popup)), QStringList{Base + QStringLiteral("/")});
     QCOMPARE(stored(QStringLiteral("LastId")), QStringLiteral("30"));
 }
 
@@ -185,10 +190,7 @@ void TestEndToEnd::closeButtonOpensNothing()
     VeltroProcess veltro(*home);
     const QRect popup = showPopup(veltro);
     QVERIFY(!popup.isEmpty());
-    VeltroProcess::click(closeButton(popup));
-    QVERIFY(veltro.waitForExit(StartMs));
-    QCOMPARE(veltro.exitCode(), 0);
-    QVERIFY(veltro.browserLaunches().isEmpty());
+    QCOMPARE(clickAndWait(veltro, closeButton(popup)), QStringList());
 }
 
 void TestEndToEnd::secondCopyAndKilledCopy()
@@ -251,11 +253,9 @@ void TestEndToEnd::signedInLink()
         service->stop();
     QElapsedTimer clock;
     clock.start();
-    VeltroProcess::click(bodyCentre(popup));
-    QVERIFY(veltro.waitForExit(StartMs));
+    const QStringList launches = clickAndWait(veltro, bodyCentre(popup));
     QVERIFY(clock.elapsed() >= minimumWaitMs);
-    QCOMPARE(veltro.exitCode(), 0);
-    QCOMPARE(veltro.browserLaunches(), QStringList{opened});
+    QCOMPARE(launches, QStringList{opened});
     if (session == QLatin1String("answers")) {
         const QList<QJsonObject> asked = service->requests(QStringLiteral("/user/getTempSession"));
         QCOMPARE(asked.size(), 1);
@@ -276,10 +276,7 @@ void TestEndToEnd::coupon()
     VeltroProcess veltro(*home);
     const QRect popup = showPopup(veltro);
     QCOMPARE(popup, PopupInPlace);
-    VeltroProcess::click(bottomLink(popup));
-    QVERIFY(veltro.waitForExit(StartMs));
-    QCOMPARE(veltro.exitCode(), 0);
-    QCOMPARE(veltro.browserLaunches(),
+    QCOMPARE(clickAndWait(veltro, bottomLink(popup)),
              QStringList{Base +
                          QStringLiteral("/user/skip?tempSession=t-2"
                                         "&skipUrl=/mycenter/getCouponInfo")});
@@ -307,10 +304,8 @@ void TestEndToEnd::webPage()
     VeltroProcess veltro(*home);
     const QRect popup = showPopup(veltro);
     QCOMPARE(popup, PopupInPlace);
-    VeltroProcess::click(bodyCentre(popup));
-    QVERIFY(veltro.waitForExit(StartMs));
-    QCOMPARE(veltro.exitCode(), 0);
-    QCOMPARE(veltro.browserLaunches(), QStringList{Base + QStringLiteral("/from-page")});
+    QCOMPARE(clickAndWait(veltro, bodyCentre(popup)),
+             QStringList{Base + QStringLiteral("/from-page")});
 }
 
 void TestEndToEnd::failedPageThenCoupon()
