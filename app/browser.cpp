@@ -7,10 +7,15 @@
 
 namespace Browser {
 
+bool isWebAddress(const QUrl &url)
+{
+    return url.isValid() &&
+        (url.scheme() == QLatin1String("http") || url.scheme() == QLatin1String("https"));
+}
+
 bool openWebPage(const QUrl &url)
 {
-    const QString scheme = url.scheme();
-    if (!url.isValid() || (scheme != QLatin1String("http") && scheme != QLatin1String("https"))) {
+    if (!isWebAddress(url)) {
         qCDebug(lcApp) << "refused to open" << url.toString();
         return false;
     }

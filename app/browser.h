@@ -7,6 +7,9 @@ class QUrl;
 // the desktop's handlers for files, shares or custom protocols.
 namespace Browser {
 
+// Whether an address is one the program may open or load: http or https.
+bool isWebAddress(const QUrl &url);
+
 // False when the address was refused or the browser could not be started.
 bool openWebPage(const QUrl &url);
 

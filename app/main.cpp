@@ -1,5 +1,5 @@
+#include "app/catalogues.h"
 #include "app/instanceguard.h"
-#include "app/logging.h"
 #include "app/platform.h"
 #include "app/usercontext.h"
 #include "manager/msgmanager.h"
@@ -8,7 +8,6 @@
 #include <QApplication>
 #include <QSettings>
 #include <QThread>
-#include <QTranslator>
 
 int main(int argc, char *argv[])
 {
@@ -20,14 +19,7 @@ int main(int argc, char *argv[])
     QApplication app(argc, argv);
     Platform::substituteFonts();
 
-    QTranslator qtTexts;
-    if (!qtTexts.load(QCoreApplication::applicationDirPath() + QStringLiteral("/qt_zh_CN.qm")))
-        qCDebug(lcApp) << "Qt's Chinese catalogue is missing";
-    QCoreApplication::installTranslator(&qtTexts);
-    QTranslator ownTexts;
-    if (!ownTexts.load(QStringLiteral(":/Veltro/veltro_zh.qm")))
-        qCDebug(lcApp) << "the program's catalogue is missing";
-    QCoreApplication::installTranslator(&ownTexts);
+    Catalogues::install();
 
     QThread::msleep(2000);
 

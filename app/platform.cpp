@@ -1,8 +1,18 @@
 #include "app/platform.h"
 
+#include "app/logging.h"
+
 #include <QFont>
+#include <QProcess>
 #include <QSettings>
 #include <QStandardPaths>
+
+#ifdef Q_OS_WIN
+#include <qt_windows.h>
+#else
+#include <signal.h>
+#include <sys/prctl.h>
+#endif
 
 namespace Platform {
 
@@ -39,6 +49,39 @@ std::unique_ptr<QSettings> openStore()
 QString documentsFolder()
 {
     return QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+}
+
+bool startChild(QProcess &child, int timeoutMs)
+{
+#ifdef Q_OS_WIN
+    // The job's last handle closes with this process, and the job then kills every process in it.
+    // The child is added before it is handed its input, so the processes it starts for the page
+    // come after and belong to the job too.
+    static const HANDLE job = [] {
+        const HANDLE created = CreateJobObjectW(nullptr, nullptr);
+        JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
+        limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+        if (created)
+            SetInformationJobObject(created, JobObjectExtendedLimitInformation, &limits,
+                                    sizeof limits);
+        return created;
+    }();
+    child.start();
+    if (!child.waitForStarted(timeoutMs))
+        return false;
+    const HANDLE process =
+        OpenProcess(PROCESS_SET_QUOTA | PROCESS_TERMINATE, FALSE, DWORD(child.processId()));
+    if (!job || !process || !AssignProcessToJobObject(job, process))
+        qCDebug(lcApp) << "the helper does not end with the program:" << GetLastError();
+    if (process)
+        CloseHandle(process);
+    return true;
+#else
+    // Set in the child between fork and exec: the kernel ends it when its parent dies.
+    child.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
+    child.start();
+    return child.waitForStarted(timeoutMs);
+#endif
 }
 
 } // namespace Platform

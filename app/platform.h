@@ -4,6 +4,7 @@
 
 #include <memory>
 
+class QProcess;
 class QSettings;
 
 // What differs between Windows and the other desktops, behind one interface.
@@ -25,5 +26,9 @@ std::unique_ptr<QSettings> openStore();
 
 // The user's Documents folder; empty when it cannot be determined.
 QString documentsFolder();
+
+// Starts a helper that ends with this process, however this one ends, so that a killed program
+// leaves no popup behind. False when it could not be started within timeoutMs.
+bool startChild(QProcess &child, int timeoutMs);
 
 } // namespace Platform

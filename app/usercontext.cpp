@@ -22,6 +22,11 @@ QString queryValue(const QString &value)
 
 UserContext::UserContext(const Endpoints &endpoints) : m_endpoints(endpoints) { }
 
+UserContext::UserContext(const Endpoints &endpoints, const QString &userId, const QString &userName)
+    : m_endpoints(endpoints), m_userId(userId), m_userName(userName)
+{
+}
+
 QString UserContext::sessionFolder()
 {
     const QString documents = Platform::documentsFolder();

@@ -11,6 +11,8 @@ class UserContext
 {
 public:
     explicit UserContext(const Endpoints &endpoints = Endpoints());
+    // A user known already, as the program hands it to the web-page helper.
+    UserContext(const Endpoints &endpoints, const QString &userId, const QString &userName);
 
     // Lumaview's folder inside the user's Documents folder; empty when that is unknown.
     static QString sessionFolder();

@@ -2,8 +2,8 @@
 
 #include "popup/veltrocouponmsg.h"
 #include "popup/veltrodefault.h"
-#include "popup/veltrowebcontent.h"
 #include "popup/veltrowidgetbase.h"
+#include "popup/webpopupprocess.h"
 
 WindowPopupFactory::WindowPopupFactory(const UserContext &user) : user(user) { }
 
@@ -13,7 +13,7 @@ std::unique_ptr<VeltroBase> WindowPopupFactory::createPopup(uint type)
     case 1:
         return std::make_unique<VeltroWidgetBase>(user);
     case 2:
-        return std::make_unique<VeltroWebContent>(user);
+        return std::make_unique<WebPopupProcess>(user);
     default:
         return std::make_unique<VeltroDefault>(user);
     }

@@ -6,6 +6,7 @@
 #include "popup/veltrocouponmsg.h"
 #include "popup/veltrodefault.h"
 #include "popup/veltrowidgetbase.h"
+#include "popup/webpopupprocess.h"
 #include "popup/windowpopupfactory.h"
 #include "scriptedhttpserver.h"
 #include "testhome.h"
@@ -259,6 +260,8 @@ private slots:
     void signedIn();
     void factory_data();
     void factory();
+    void webPageHelper_data();
+    void webPageHelper();
     void artwork_data();
     void artwork();
 
@@ -803,7 +806,7 @@ void TestPopup::factory_data()
     QTest::addColumn<QByteArray>("className");
 
     QTest::newRow("plain message") << false << 1u << QByteArray("VeltroWidgetBase");
-    QTest::newRow("web page") << false << 2u << QByteArray("VeltroWebContent");
+    QTest::newRow("web page") << false << 2u << QByteArray("WebPopupProcess");
     QTest::newRow("type 0") << false << 0u << QByteArray("VeltroDefault");
     QTest::newRow("type 3") << false << 3u << QByteArray("VeltroDefault");
     QTest::newRow("largest type") << false << 0xffffffffu << QByteArray("VeltroDefault");
@@ -819,11 +822,60 @@ void TestPopup::factory()
     WindowPopupFactory factory(signedOut);
     const std::unique_ptr<VeltroBase> popup =
         coupon ? factory.createCouponPopup() : factory.createPopup(type);
-    const auto *window = dynamic_cast<const QWidget *>(popup.get());
-    QVERIFY(window);
-    QCOMPARE(QByteArray(window->metaObject()->className()), className);
-    QVERIFY(!window->parentWidget());
-    QVERIFY(!popup->keepByManager());
+    const auto *object = dynamic_cast<const QObject *>(popup.get());
+    QVERIFY(object);
+    QCOMPARE(QByteArray(object->metaObject()->className()), className);
+    // Windows delete themselves; the manager keeps the web page's helper until the end.
+    const auto *window = qobject_cast<const QWidget *>(object);
+    QCOMPARE(popup->keepByManager(), !window);
+    QVERIFY(!window || !window->parentWidget());
+}
+
+void TestPopup::webPageHelper_data()
+{
+    QTest::addColumn<QString>("helper");
+    QTest::addColumn<QString>("page");
+    QTest::addColumn<bool>("shown");
+
+    const auto script = [this](const char *name, const QByteArray &body) {
+        QFile file(home.path() + QLatin1Char('/') + QLatin1String(name));
+        if (file.open(QIODevice::WriteOnly))
+            file.write("#!/bin/sh\n" + body + "\n");
+        file.setPermissions(QFile::ReadOwner | QFile::ExeOwner);
+        return file.fileName();
+    };
+    const QString real = QStringLiteral(VELTRO_WEBPOPUP_EXE);
+    QTest::newRow("missing") << home.path() + QStringLiteral("/no-helper") << "/page" << false;
+    QTest::newRow("ends before it reports") << "/bin/true"
+                                            << "/page" << false;
+    QTest::newRow("crashes before it reports")
+        << script("crashing", "kill -SEGV $$") << "/page" << false;
+    QTest::newRow("reports nonsense") << script("talking", "echo shown.") << "/page" << false;
+    QTest::newRow("page loaded") << real << "/page" << true;
+    QTest::newRow("page missing") << real << "/missing" << false;
+}
+
+void TestPopup::webPageHelper()
+{
+    QFETCH(QString, helper);
+    QFETCH(QString, page);
+    QFETCH(bool, shown);
+
+    ScriptedHttpServer server;
+    QVERIFY(server.listen());
+    ScriptedReply html;
+    html.headers = {{"Content-Type", "text/html"}};
+    html.body = "<html><body>Lumaview 2027</body></html>";
+    server.setReply(QStringLiteral("/page"), html);
+    html.status = 404;
+    server.setReply(QStringLiteral("/missing"), html);
+
+    Json::Value content = message(QStringLiteral("T"), QStringLiteral("B"), QString());
+    content["contentUrl"] = (server.baseUrl() + page).toStdString();
+    WebPopupProcess popup(signedOut, helper);
+    popup.setContent(content);
+    QCOMPARE(popup.showPopup(), shown);
+    QCOMPARE(server.requestsTo(page).isEmpty(), helper != QLatin1String(VELTRO_WEBPOPUP_EXE));
 }
 
 void TestPopup::artwork_data()

@@ -101,10 +101,19 @@ QString VeltroProcess::diagnostics()
 
 QString VeltroProcess::windowId() const
 {
-    const QByteArray ids = runTool(QStringLiteral("xdotool"),
-                                   {QStringLiteral("search"), QStringLiteral("--onlyvisible"),
-                                    QStringLiteral("--pid"), QString::number(pid())});
-    return QString::fromLatin1(ids.split('\n').constFirst());
+    // A web page shows in the program's helper process.
+    QStringList processes{QString::number(pid())};
+    QFile children(QStringLiteral("/proc/%1/task/%1/children").arg(pid()));
+    if (children.open(QIODevice::ReadOnly))
+        processes += QString::fromLatin1(children.readAll()).split(' ', Qt::SkipEmptyParts);
+    for (const QString &process : processes) {
+        const QByteArray ids = runTool(QStringLiteral("xdotool"),
+                                       {QStringLiteral("search"), QStringLiteral("--onlyvisible"),
+                                        QStringLiteral("--pid"), process});
+        if (!ids.isEmpty())
+            return QString::fromLatin1(ids.split('\n').constFirst());
+    }
+    return QString();
 }
 
 bool VeltroProcess::hasVisibleWindow() const

@@ -1,0 +1,22 @@
+#include "app/catalogues.h"
+
+#include "app/logging.h"
+
+#include <QCoreApplication>
+#include <QTranslator>
+
+namespace Catalogues {
+
+void install()
+{
+    auto *qtTexts = new QTranslator(QCoreApplication::instance());
+    if (!qtTexts->load(QCoreApplication::applicationDirPath() + QStringLiteral("/qt_zh_CN.qm")))
+        qCDebug(lcApp) << "Qt's Chinese catalogue is missing";
+    QCoreApplication::installTranslator(qtTexts);
+    auto *ownTexts = new QTranslator(QCoreApplication::instance());
+    if (!ownTexts->load(QStringLiteral(":/Veltro/veltro_zh.qm")))
+        qCDebug(lcApp) << "the program's catalogue is missing";
+    QCoreApplication::installTranslator(ownTexts);
+}
+
+} // namespace Catalogues

@@ -1,0 +1,92 @@
+#include "popup/webpopupprocess.h"
+
+#include "app/browser.h"
+#include "app/logging.h"
+#include "app/platform.h"
+#include "net/strictjson.h"
+#include "popup/webpopuprequest.h"
+
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QTimer>
+#include <QUrl>
+
+WebPopupProcess::WebPopupProcess(const UserContext &user, const QString &helper)
+    : user(user), helper(helper)
+{
+}
+
+QString WebPopupProcess::helperPath()
+{
+    return QCoreApplication::applicationDirPath() + QStringLiteral("/veltro-webpopup");
+}
+
+void WebPopupProcess::setContent(const Json::Value &content)
+{
+    this->content = content;
+}
+
+bool WebPopupProcess::hasContent() const
+{
+    try {
+        const QUrl page(StrictJson::textMember(content, "contentUrl"));
+        if (StrictJson::textMember(content, "title").isEmpty() ||
+            StrictJson::textMember(content, "brief").isEmpty() || !Browser::isWebAddress(page)) {
+            qCDebug(lcPopup) << "nothing to show: the web page message lacks a title, a brief "
+                                "text or an http or https contentUrl";
+            return false;
+        }
+    } catch (const StrictJson::TypeError &error) {
+        qCDebug(lcPopup) << "nothing to show: unusable web page message:" << error.what();
+        return false;
+    }
+    return true;
+}
+
+bool WebPopupProcess::showPopup()
+{
+    if (!hasContent())
+        return false;
+    process.setProgram(helper);
+    // The helper's diagnostics are the program's own.
+    process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+
+    QEventLoop wait;
+    QTimer bound;
+    bound.setSingleShot(true);
+    bound.setTimerType(Qt::PreciseTimer);
+    connect(&bound, &QTimer::timeout, &wait, &QEventLoop::quit);
+    connect(&process, &QProcess::readyReadStandardOutput, &wait, [&] {
+        if (process.canReadLine())
+            wait.quit();
+    });
+    connect(&process, &QProcess::finished, &wait, &QEventLoop::quit);
+    bound.start(ReportBoundMs);
+
+    if (!Platform::startChild(process, ReportBoundMs)) {
+        qCDebug(lcPopup) << "the web page helper did not start:" << helper << process.errorString();
+        return false;
+    }
+    process.write(WebPopupRequest::encode(user, content));
+    process.closeWriteChannel();
+    if (!process.canReadLine() && process.state() == QProcess::Running)
+        wait.exec();
+
+    const QByteArray answer = process.canReadLine() ? process.readLine().trimmed() : QByteArray();
+    if (answer == WebPopupRequest::Shown) {
+        // Whenever and however the helper ends, the user is done with the popup; it may have
+        // ended already, before the program's event loop runs.
+        connect(&process, &QProcess::finished, qApp, &QCoreApplication::quit);
+        if (process.state() == QProcess::NotRunning)
+            QTimer::singleShot(0, qApp, &QCoreApplication::quit);
+        return true;
+    }
+    if (answer == WebPopupRequest::Failed)
+        qCDebug(lcPopup) << "the web page helper could not show the page";
+    else
+        qCDebug(lcPopup) << "the web page helper gave no usable report:" << answer
+                         << process.errorString();
+    process.kill();
+    process.waitForFinished(5000);
+    return false;
+}

@@ -1,0 +1,38 @@
+#pragma once
+
+#include "popup/veltrobase.h"
+
+#include <QObject>
+#include <QProcess>
+#include <QString>
+
+class UserContext;
+
+// The web-page popup as the message manager sees it. The page is shown by a helper program
+// beside this one, which alone loads the web engine; this object checks the content, hands it
+// over and waits for the helper's report. While the page is up, the program's event loop runs
+// and ends when the helper ends.
+class WebPopupProcess : public QObject, public VeltroBase
+{
+    Q_OBJECT
+
+public:
+    // The helper's own start-up comes on top of the page's 15 s to load.
+    static constexpr int ReportBoundMs = 25000;
+
+    explicit WebPopupProcess(const UserContext &user, const QString &helper = helperPath());
+
+    // The helper installed beside this program.
+    static QString helperPath();
+
+    void setContent(const Json::Value &content) override;
+    bool showPopup() override;
+
+private:
+    bool hasContent() const;
+
+    const UserContext &user;
+    QString helper;
+    Json::Value content;
+    QProcess process;
+};
