@@ -41,6 +41,7 @@ int main(int argc, char *argv[])
     auto *popup = new VeltroWebContent(request->user);
     popup->setContent(request->content);
     if (!popup->showPopup()) {
+        delete popup;
         report(WebPopupRequest::Failed);
         return 0;
     }
