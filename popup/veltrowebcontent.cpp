@@ -77,6 +77,14 @@ void VeltroWebContent::createBody()
     connect(webView, &QWebEngineView::loadFinished, this, &VeltroWebContent::onLoadFineshed);
     connect(page, &QWebEnginePage::loadingChanged, this, &logLoadFailure);
     connect(page, &DelegatingWebPage::linkClicked, this, &VeltroWebContent::onWebLinkClick);
+    // Without its renderer the page is gone: a page still loading has failed, a popup on screen
+    // would stay empty and goes as after its close button.
+    connect(page, &QWebEnginePage::renderProcessTerminated, this, [this] {
+        if (loadFinished)
+            close();
+        else
+            onLoadFineshed(false);
+    });
     webView->load(address);
 }
 

@@ -21,6 +21,7 @@
 #include <QWebEnginePage>
 #include <QWebEngineView>
 
+#include <csignal>
 #include <memory>
 
 namespace {
@@ -165,6 +166,8 @@ private slots:
     void linkClicks();
     void linksWhileLoading_data();
     void linksWhileLoading();
+    void rendererEnds_data();
+    void rendererEnds();
     void failedPopupLeavesNoQuit_data();
     void failedPopupLeavesNoQuit();
 
@@ -446,6 +449,40 @@ void TestWebContent::linksWhileLoading()
     QVERIFY(desktop.opened.isEmpty());
     QVERIFY(server.requestsTo(QStringLiteral("/target")).isEmpty());
     QTRY_VERIFY(popup.isNull());
+}
+
+void TestWebContent::rendererEnds_data()
+{
+    QTest::addColumn<bool>("whileLoading");
+
+    QTest::newRow("while the page loads") << true;
+    QTest::newRow("on screen") << false;
+}
+
+void TestWebContent::rendererEnds()
+{
+    QFETCH(bool, whileLoading);
+
+    QPointer<VeltroWebContent> popup = new VeltroWebContent(user);
+    popup->setContent(parseContent(
+        QStringLiteral(R"({"title": "T", "brief": "B", "contentUrl": "%1"})")
+            .arg(url(whileLoading ? QStringLiteral("/silent") : QStringLiteral("/page")))));
+    // Ends the page's renderer as a crash would, as soon as there is one.
+    QTimer crash;
+    connect(&crash, &QTimer::timeout, this, [&] {
+        const auto *page = popup ? popup->findChild<QWebEnginePage *>() : nullptr;
+        if (page && page->renderProcessPid() > 0 && ::kill(page->renderProcessPid(), SIGKILL) == 0)
+            crash.stop();
+    });
+    if (whileLoading)
+        crash.start(100);
+    QElapsedTimer clock;
+    clock.start();
+    QCOMPARE(popup->showPopup(), !whileLoading);
+    // Well short of the bound on a page that never loads.
+    QVERIFY2(clock.elapsed() < 12000, qPrintable(QString::number(clock.elapsed())));
+    crash.start(100);
+    QTRY_VERIFY_WITH_TIMEOUT(popup.isNull(), 15000);
 }
 
 void TestWebContent::failedPopupLeavesNoQuit_data()
