@@ -13,6 +13,11 @@
 
 namespace {
 
+// The popup waits for the temporary session with user input held back: the service gets 4 s of
+// silence and 15 s in all, then the plain page opens.
+constexpr int SessionSilenceMs = 4000;
+constexpr int SessionTotalMs = 15000;
+
 QString queryValue(const QString &value)
 {
     return QString::fromLatin1(QUrl::toPercentEncoding(value));
@@ -57,7 +62,7 @@ QString UserContext::requestTempSession(int *status) const
     }
     const QString address = m_endpoints.getTempSession() + QStringLiteral("?userName=") +
         queryValue(m_userName) + QStringLiteral("&userId=") + queryValue(m_userId);
-    const Json::Value answer = JsonRequest(address).get(status, 4000);
+    const Json::Value answer = JsonRequest(address).get(status, SessionSilenceMs, SessionTotalMs);
     if (*status != ReplyOk)
         return QStringLiteral("");
     return sessionFromAnswer(answer);

@@ -4,49 +4,100 @@
 #include "net/chttpreply.h"
 #include "net/strictjson.h"
 
+#include <QDeadlineTimer>
 #include <QEventLoop>
 #include <QNetworkAccessManager>
 #include <QNetworkRequest>
+#include <QTimer>
 
-JsonRequest::JsonRequest(const QString &address) : m_address(address) { }
+#include <algorithm>
 
-Json::Value JsonRequest::get(int *status, int timeoutMs) const
+namespace {
+
+// What one request of a redirect chain ended with.
+struct Hop
 {
-    return get(status, timeoutMs, MaxRedirects);
-}
+    int status = ReplyError;
+    QString redirectUrl;
+    QByteArray body;
+};
 
-Json::Value JsonRequest::get(int *status, int timeoutMs, int redirectsLeft) const
+Hop fetch(const QUrl &address, int silenceMs, const QDeadlineTimer &deadline)
 {
-    // A manager of its own per call: no connection, cookie or cache is shared between calls.
+    // A manager of its own per request: no connection, cookie or cache is shared between calls.
     QNetworkAccessManager manager;
-    QNetworkRequest request{QUrl(m_address)};
+    QNetworkRequest request(address);
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
                          QNetworkRequest::ManualRedirectPolicy);
     QEventLoop loop;
     CHttpReply watcher(manager.get(request));
-    watcher.setTimeout(timeoutMs);
+    watcher.setTimeout(silenceMs);
     watcher.start();
     QObject::connect(&watcher, &CHttpReply::done, &loop, &QEventLoop::quit);
+    // Data that keeps trickling in never lets the silence run out; this bounds the whole chain.
+    QTimer overall;
+    overall.setSingleShot(true);
+    overall.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&overall, &QTimer::timeout, &loop, &QEventLoop::quit);
+    overall.start(int(std::max<qint64>(deadline.remainingTime(), 0)));
     loop.exec(QEventLoop::ExcludeUserInputEvents);
 
-    *status = watcher.status();
-    if (*status == ReplyRedirected) {
-        if (redirectsLeft == 0) {
-            qCDebug(lcNet) << "redirect chain longer than" << MaxRedirects << "hops";
-            *status = ReplyError;
-            return Json::Value();
-        }
-        return JsonRequest(watcher.redirectUrl()).get(status, 4000, redirectsLeft - 1);
+    Hop hop;
+    if (!overall.isActive()) {
+        qCDebug(lcNet) << "request still unanswered when its time ran out:" << address.toString();
+        return hop;
     }
-    if (*status != ReplyOk || !watcher.buffer())
-        return Json::Value();
-
+    hop.status = watcher.status();
+    hop.redirectUrl = watcher.redirectUrl();
     QIODevice *buffer = watcher.buffer();
-    if (buffer->isOpen())
-        buffer->close();
-    buffer->open(QIODevice::ReadOnly);
+    if (hop.status == ReplyOk && buffer) {
+        if (buffer->isOpen())
+            buffer->close();
+        buffer->open(QIODevice::ReadOnly);
+        hop.body = buffer->readAll();
+    }
+    return hop;
+}
+
+int portOf(const QUrl &url)
+{
+    return url.port(url.scheme() == QLatin1String("https") ? 443 : 80);
+}
+
+// The service may redirect within itself only: the answer decides which page the browser opens
+// signed in, and another host, port or kind of address would put a stranger's value there.
+bool isSameService(const QUrl &origin, const QUrl &target)
+{
+    const bool web =
+        target.scheme() == QLatin1String("http") || target.scheme() == QLatin1String("https");
+    return web && target.host() == origin.host() && portOf(target) == portOf(origin);
+}
+
+} // namespace
+
+JsonRequest::JsonRequest(const QString &address) : m_address(address) { }
+
+Json::Value JsonRequest::get(int *status, int silenceMs, int totalMs) const
+{
+    const QDeadlineTimer deadline(totalMs, Qt::PreciseTimer);
+    const QUrl origin(m_address);
+    QUrl address = origin;
+    Hop hop = fetch(address, silenceMs, deadline);
+    for (int redirects = 0; hop.status == ReplyRedirected; ++redirects) {
+        address = QUrl(hop.redirectUrl);
+        if (redirects == MaxRedirects || !isSameService(origin, address)) {
+            qCDebug(lcNet) << "redirect not followed:" << hop.redirectUrl << "after" << redirects
+                           << "hops";
+            hop.status = ReplyError;
+            break;
+        }
+        hop = fetch(address, silenceMs, deadline);
+    }
+    *status = hop.status;
+    if (hop.status != ReplyOk || hop.body.isNull())
+        return Json::Value();
     Json::Value root;
-    if (!StrictJson::parse(buffer->readAll(), root))
-        qCDebug(lcNet) << "answer is no JSON:" << m_address;
+    if (!StrictJson::parse(hop.body, root))
+        qCDebug(lcNet) << "answer is no JSON:" << address.toString();
     return root;
 }

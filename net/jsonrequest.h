@@ -5,19 +5,18 @@
 #include <QString>
 
 // A GET that blocks in a local event loop (user input held back) until the answer has ended,
-// the request has failed, or nothing has arrived for the given time. 301 and 302 are followed.
+// the request has failed, nothing has arrived for silenceMs, or totalMs have passed since the
+// call. 301 and 302 are followed only to http or https on the first address's host and port.
 class JsonRequest
 {
 public:
     explicit JsonRequest(const QString &address);
 
     // Writes a ReplyStatus through status; the parsed body, or null when there is none.
-    Json::Value get(int *status, int timeoutMs) const;
+    Json::Value get(int *status, int silenceMs, int totalMs) const;
 
     static constexpr int MaxRedirects = 5;
 
 private:
-    Json::Value get(int *status, int timeoutMs, int redirectsLeft) const;
-
     QString m_address;
 };

@@ -102,6 +102,14 @@ void TestJsonRequest::get_data()
         << ScriptedReply::redirect(302, "/second") << int(ReplyOk) << QByteArray(R"({"b":2})") << 1;
     QTest::newRow("301 to a path")
         << ScriptedReply::redirect(301, "/second") << int(ReplyOk) << QByteArray(R"({"b":2})") << 1;
+    QTest::newRow("302 to the same host and port")
+        << ScriptedReply::redirect(302, "http://127.0.0.1:PORT/second") << int(ReplyOk)
+        << QByteArray(R"({"b":2})") << 1;
+    QTest::newRow("302 to another host name")
+        << ScriptedReply::redirect(302, "http://localhost:PORT/second") << int(ReplyError)
+        << QByteArray("null") << 0;
+    QTest::newRow("301 to a file") << ScriptedReply::redirect(301, "file:///etc/hostname")
+                                   << int(ReplyError) << QByteArray("null") << 0;
     QTest::newRow("302 to a missing page")
         << ScriptedReply::redirect(302, "/gone") << int(ReplyNotFound) << QByteArray("null") << 0;
     ScriptedReply seeOther = ScriptedReply::redirect(303, "/second");
@@ -120,6 +128,11 @@ void TestJsonRequest::get_data()
     QTest::newRow("bare number") << withStatus(200, "42") << int(ReplyOk) << QByteArray("42") << 0;
     QTest::newRow("bare string") << withStatus(200, "\"s\"") << int(ReplyOk) << QByteArray("\"s\"")
                                  << 0;
+    ScriptedReply drip = ScriptedReply::json(R"({"drip":"one byte at a time, for over 5 s"})");
+    drip.pieceSize = 1;
+    drip.pieceIntervalMs = 150;
+    QTest::newRow("drip ends with the whole request's time")
+        << drip << int(ReplyError) << QByteArray("null") << 0;
     ScriptedReply slow = ScriptedReply::json(R"({"slow":"answer in many small pieces"})");
     slow.pieceSize = 4;
     slow.pieceIntervalMs = 150;
@@ -134,11 +147,13 @@ void TestJsonRequest::get()
     QFETCH(QByteArray, value);
     QFETCH(int, secondRequests);
 
+    for (auto &[name, headerValue] : reply.headers)
+        headerValue.replace("PORT", QByteArray::number(server->port()));
     server->setReply(QStringLiteral("/first"), reply);
     int result = -1;
-    // The slow row takes well over the time-out in total, with every gap shorter than it.
+    // The slow row takes well over the silence limit in total, with every gap shorter than it.
     const Json::Value answer =
-        JsonRequest(server->baseUrl() + QStringLiteral("/first")).get(&result, 1000);
+        JsonRequest(server->baseUrl() + QStringLiteral("/first")).get(&result, 1000, 4000);
     QCOMPARE(result, status);
     QCOMPARE(compact(answer), value);
     QCOMPARE(server->requestsTo(QStringLiteral("/second")).size(), secondRequests);
@@ -153,7 +168,7 @@ void TestJsonRequest::silenceEndsWithTimeout()
     clock.start();
     int status = -1;
     const Json::Value answer =
-        JsonRequest(server->baseUrl() + QStringLiteral("/silent")).get(&status, 500);
+        JsonRequest(server->baseUrl() + QStringLiteral("/silent")).get(&status, 500, 15000);
     QCOMPARE(status, int(ReplyTimeout));
     QVERIFY(answer.isNull());
     QVERIFY(clock.elapsed() >= 450);
@@ -163,7 +178,8 @@ void TestJsonRequest::refusedConnection()
 {
     int status = -1;
     const Json::Value answer =
-        JsonRequest(QStringLiteral("http://127.0.0.1:%1/x").arg(closedPort())).get(&status, 4000);
+        JsonRequest(QStringLiteral("http://127.0.0.1:%1/x").arg(closedPort()))
+            .get(&status, 4000, 15000);
     QCOMPARE(status, int(ReplyError));
     QVERIFY(answer.isNull());
 }
@@ -173,7 +189,7 @@ void TestJsonRequest::redirectLoopStops()
     server->setReply(QStringLiteral("/loop"), ScriptedReply::redirect(302, "/loop"));
     int status = -1;
     const Json::Value answer =
-        JsonRequest(server->baseUrl() + QStringLiteral("/loop")).get(&status, 4000);
+        JsonRequest(server->baseUrl() + QStringLiteral("/loop")).get(&status, 4000, 15000);
     QCOMPARE(status, int(ReplyError));
     QVERIFY(answer.isNull());
     QCOMPARE(server->requestsTo(QStringLiteral("/loop")).size(), JsonRequest::MaxRedirects + 1);
@@ -185,7 +201,7 @@ void TestJsonRequest::oversizedAnswer()
                      ScriptedReply::json("[\"" + QByteArray(5 * 1024 * 1024, 'x') + "\"]"));
     int status = -1;
     const Json::Value answer =
-        JsonRequest(server->baseUrl() + QStringLiteral("/big")).get(&status, 4000);
+        JsonRequest(server->baseUrl() + QStringLiteral("/big")).get(&status, 4000, 15000);
     QCOMPARE(status, int(ReplyError));
     QVERIFY(answer.isNull());
 }
@@ -213,7 +229,7 @@ void TestJsonRequest::userInputWaitsUntilTheAnswer()
     });
     window.waiting = true;
     int status = -1;
-    JsonRequest(server->baseUrl() + QStringLiteral("/late")).get(&status, 4000);
+    JsonRequest(server->baseUrl() + QStringLiteral("/late")).get(&status, 4000, 15000);
     window.waiting = false;
 
     QCOMPARE(status, int(ReplyOk));
