@@ -4,10 +4,12 @@
 
 #ifndef Q_OS_WIN
 #include <QDir>
+#include <QFile>
 #include <QStandardPaths>
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -28,14 +30,43 @@ bool InstanceGuard::tryAcquire()
 
 #else
 
-// A shared-memory segment outlives a killed process on Unix; an flock() does not.
-InstanceGuard::InstanceGuard(const QString &key)
+namespace {
+
+// The folder, open, when it is a real folder of this user that no one else may enter: nobody
+// else can then have put a file or a link at the guard's name.
+int openPrivateFolder(const QByteArray &path)
 {
-    QString folder = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
-    if (folder.isEmpty())
-        folder = QDir::tempPath();
-    m_lockPath = folder + QLatin1Char('/') + key + QStringLiteral(".lock");
+    const int folder = ::open(path.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    struct stat info;
+    if (folder >= 0 && ::fstat(folder, &info) == 0 && info.st_uid == ::getuid() &&
+        (info.st_mode & 0777) == 0700)
+        return folder;
+    if (folder >= 0)
+        ::close(folder);
+    return -1;
 }
+
+// The session's runtime folder, or else a folder of the program's own in the user's cache. Qt's
+// runtime location is not asked: without a private runtime folder it prints warnings and falls
+// back to a folder in /tmp that another user may create first.
+int openGuardFolder(const QString &key)
+{
+    const QByteArray runtime = qgetenv("XDG_RUNTIME_DIR");
+    const int runtimeFolder = runtime.isEmpty() ? -1 : openPrivateFolder(runtime);
+    if (runtimeFolder >= 0)
+        return runtimeFolder;
+    const QString cache = QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation);
+    if (cache.isEmpty() || !QDir().mkpath(cache))
+        return -1;
+    const QByteArray own = QFile::encodeName(cache + QLatin1Char('/') + key);
+    ::mkdir(own.constData(), 0700);
+    return openPrivateFolder(own);
+}
+
+} // namespace
+
+// A shared-memory segment outlives a killed process on Unix; an flock() does not.
+InstanceGuard::InstanceGuard(const QString &key) : m_key(key) { }
 
 InstanceGuard::~InstanceGuard()
 {
@@ -45,14 +76,21 @@ InstanceGuard::~InstanceGuard()
 
 bool InstanceGuard::tryAcquire()
 {
-    m_fd = ::open(QFile::encodeName(m_lockPath).constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    const int folder = openGuardFolder(m_key);
+    if (folder < 0) {
+        qCDebug(lcApp) << "no private folder for the guard";
+        return false;
+    }
+    const QByteArray name = QFile::encodeName(m_key + QStringLiteral(".lock"));
+    m_fd = ::openat(folder, name.constData(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+    ::close(folder);
     if (m_fd < 0) {
-        qCDebug(lcApp) << "cannot open the guard file" << m_lockPath;
+        qCDebug(lcApp) << "cannot open the guard file" << name;
         return false;
     }
     if (::flock(m_fd, LOCK_EX | LOCK_NB) == 0)
         return true;
-    qCDebug(lcApp) << "another copy holds the guard" << m_lockPath;
+    qCDebug(lcApp) << "another copy holds the guard" << name;
     ::close(m_fd);
     m_fd = -1;
     return false;

@@ -23,7 +23,7 @@ private:
 #ifdef Q_OS_WIN
     QSharedMemory m_segment;
 #else
-    QString m_lockPath;
+    QString m_key;
     int m_fd = -1;
 #endif
 };

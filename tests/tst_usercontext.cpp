@@ -1,12 +1,16 @@
+#include "app/instanceguard.h"
 #include "app/usercontext.h"
 #include "browserrecorder.h"
 #include "net/chttpreply.h"
 #include "scriptedhttpserver.h"
 #include "testhome.h"
 
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QRandomGenerator>
+#include <QScopeGuard>
 #include <QTcpServer>
 #include <QTest>
 #include <QUrlQuery>
@@ -16,6 +20,15 @@ Q_DECLARE_METATYPE(ScriptedReply)
 namespace {
 
 const QString SessionPath = QStringLiteral("/user/getTempSession");
+
+int foreignMessages = 0;
+
+// Counts what Qt would print by default: everything but the program's own diagnostics.
+void countForeignMessages(QtMsgType, const QMessageLogContext &context, const QString &)
+{
+    if (!QByteArray(context.category).startsWith("veltro."))
+        ++foreignMessages;
+}
 
 } // namespace
 
@@ -34,8 +47,11 @@ private slots:
     void openSignedIn_data();
     void openSignedIn();
     void userNameReachesTheServiceIntact();
-    void silentServiceOpensThePlainPage();
+    void slowServiceOpensThePlainPage_data();
+    void slowServiceOpensThePlainPage();
     void stoppedServiceOpensThePlainPage();
+    void guard_data();
+    void guard();
 
 private:
     QUrl expected(const QString &relative) const { return QUrl(server->baseUrl() + relative); }
@@ -226,19 +242,38 @@ void TestUserContext::userNameReachesTheServiceIntact()
                                         {QStringLiteral("userId"), QStringLiteral("id 1&2")}}));
 }
 
-void TestUserContext::silentServiceOpensThePlainPage()
+void TestUserContext::slowServiceOpensThePlainPage_data()
 {
-    home->signIn(QStringLiteral("42"), QStringLiteral("ann"));
+    QTest::addColumn<ScriptedReply>("reply");
+    QTest::addColumn<int>("waitMs");
+
     ScriptedReply silent;
     silent.silent = true;
-    server->setReply(SessionPath, silent);
+    QTest::newRow("4 s of silence") << silent << 4000;
+    // Never silent for 4 s: only the bound on the whole request ends it.
+    ScriptedReply drip;
+    drip.endless = true;
+    drip.pieceSize = 1;
+    drip.pieceIntervalMs = 3000;
+    QTest::newRow("15 s in all") << drip << 15000;
+}
+
+void TestUserContext::slowServiceOpensThePlainPage()
+{
+    QFETCH(ScriptedReply, reply);
+    QFETCH(int, waitMs);
+
+    home->signIn(QStringLiteral("42"), QStringLiteral("ann"));
+    server->setReply(SessionPath, reply);
     UserContext user(Endpoints(server->baseUrl()));
     user.loadSession();
 
     QElapsedTimer clock;
     clock.start();
     user.openSignedIn(QStringLiteral("/user/index"));
-    QVERIFY(clock.elapsed() >= 3900);
+    // The user waits this long with input held back; generous above for a loaded machine.
+    QVERIFY2(clock.elapsed() >= waitMs - 100 && clock.elapsed() < waitMs + 3000,
+             qPrintable(QString::number(clock.elapsed())));
     QCOMPARE(browser.opened, QList<QUrl>{expected(QStringLiteral("/user/index"))});
 }
 
@@ -253,6 +288,55 @@ void TestUserContext::stoppedServiceOpensThePlainPage()
     user.loadSession();
     user.openSignedIn(QStringLiteral("/user/index"));
     QCOMPARE(browser.opened, QList<QUrl>{QUrl(base + QStringLiteral("/user/index"))});
+}
+
+void TestUserContext::guard_data()
+{
+    QTest::addColumn<QString>("runtimeFolder"); // empty: XDG_RUNTIME_DIR unset
+    QTest::addColumn<bool>("ownFolderOpen"); // the program's cache folder, made open to others
+    QTest::addColumn<bool>("linkPlanted"); // at the guard file's name in the runtime folder
+    QTest::addColumn<QString>("guardFolder"); // empty: no guard at all
+
+    const QString cache = QStringLiteral("xdg_cache_home/veltro");
+    QTest::newRow("runtime folder") << "private" << false << false << "xdg_runtime_dir";
+    QTest::newRow("no runtime folder") << "" << false << false << cache;
+    QTest::newRow("runtime folder open to others") << "open" << false << false << cache;
+    QTest::newRow("own folder open to others") << "" << true << false << "";
+    QTest::newRow("link at the guard's name") << "private" << false << true << "";
+}
+
+void TestUserContext::guard()
+{
+    QFETCH(QString, runtimeFolder);
+    QFETCH(bool, ownFolderOpen);
+    QFETCH(bool, linkPlanted);
+    QFETCH(QString, guardFolder);
+
+    const QFile::Permissions open = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
+        QFile::ReadGroup | QFile::ExeGroup | QFile::ReadOther | QFile::ExeOther;
+    const QString runtime = home->path() + QStringLiteral("/xdg_runtime_dir");
+    if (runtimeFolder.isEmpty())
+        qunsetenv("XDG_RUNTIME_DIR");
+    else if (runtimeFolder == QLatin1String("open"))
+        QVERIFY(QFile::setPermissions(runtime, open));
+    const QString own = home->path() + QStringLiteral("/xdg_cache_home/veltro");
+    if (ownFolderOpen)
+        QVERIFY(QDir().mkpath(own) && QFile::setPermissions(own, open));
+    const QString target = home->path() + QStringLiteral("/target");
+    if (linkPlanted)
+        QVERIFY(QFile::link(target, runtime + QStringLiteral("/veltro.lock")));
+
+    foreignMessages = 0;
+    const QtMessageHandler testHandler = qInstallMessageHandler(countForeignMessages);
+    auto restore = qScopeGuard([testHandler] { qInstallMessageHandler(testHandler); });
+    InstanceGuard first(QStringLiteral("veltro"));
+    InstanceGuard second(QStringLiteral("veltro"));
+    QCOMPARE(first.tryAcquire(), !guardFolder.isEmpty());
+    QVERIFY(!second.tryAcquire());
+    QCOMPARE(foreignMessages, 0);
+    const QString guardFile = home->path() + QLatin1Char('/') + guardFolder + "/veltro.lock";
+    QCOMPARE(QFileInfo(guardFile).isFile(), !guardFolder.isEmpty());
+    QVERIFY(!QFileInfo::exists(target));
 }
 
 QTEST_MAIN(TestUserContext)
