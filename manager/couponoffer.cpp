@@ -14,6 +14,9 @@ QString tr(const char *sourceText)
     return QCoreApplication::translate("MsgManager", sourceText);
 }
 
+// An id is kept in the user's settings until the next coupon; a longer one is no real coupon's.
+constexpr int MaxCouponIdBytes = 256;
+
 QDateTime serviceTime(const QString &text)
 {
     return QDateTime::fromString(text, QStringLiteral("yyyy-MM-dd hh:mm:ss"));
@@ -58,6 +61,10 @@ std::optional<Answer> readAnswer(const QByteArray &bytes)
         qCDebug(lcManager) << "coupon answer unreadable:" << error.what();
         return std::nullopt;
     }
+    if (answer.id.toUtf8().size() > MaxCouponIdBytes) {
+        qCDebug(lcManager) << "no coupon: its id is over" << MaxCouponIdBytes << "bytes";
+        return std::nullopt;
+    }
     answer.endDate = serviceTime(endDate);
     answer.vipEndDate = serviceTime(vipEndDate);
     answer.stime = serviceTime(stime);
@@ -85,9 +92,12 @@ std::optional<CouponOffer> CouponOffer::evaluate(const QByteArray &bytes,
         qCDebug(lcManager) << "no coupon: VIP ends" << vipDays << "days away";
         return std::nullopt;
     }
+    // The texts are rich text: the service's amounts go in as values, never as markup.
+    const QString couponMoney = answer->couponMoney.toHtmlEscaped();
+    const QString thresholdMoney = answer->thresholdMoney.toHtmlEscaped();
     const QString dateFormat = tr("yyyy-MM-dd");
     const QString endDate = answer->endDate.toString(dateFormat);
-    const QString couponPhrase = tr("%1 coupon").arg(answer->couponMoney);
+    const QString couponPhrase = tr("%1 coupon").arg(couponMoney);
     const bool vipEnded = answer->vipEndDate < answer->stime;
     const bool sameCoupon = answer->id == storedCouponId;
 
@@ -104,7 +114,7 @@ std::optional<CouponOffer> CouponOffer::evaluate(const QByteArray &bytes,
         offer.title =
             sameCoupon ? tr("You have unused coupon!") : tr("You have got a %1!").arg(couponPhrase);
         offer.brief = tr(sameCoupon ? "coupon_vip_unused%1%2%3%4" : "coupon_vip_new%1%2%3%4")
-                          .arg(vipPhrase, answer->thresholdMoney, answer->couponMoney, endDate);
+                          .arg(vipPhrase, thresholdMoney, couponMoney, endDate);
     } else {
         const qint64 couponDays = answer->stime.daysTo(answer->endDate);
         if (couponDays >= 1) {
@@ -112,12 +122,11 @@ std::optional<CouponOffer> CouponOffer::evaluate(const QByteArray &bytes,
                                      : tr("You have got a %1!").arg(couponPhrase);
             offer.brief =
                 tr(sameCoupon ? "coupon_not_vip_not_new%1%2%3%4" : "coupon_not_vip_new%1%2%3%4")
-                    .arg(vipPhrase, answer->thresholdMoney, answer->couponMoney, endDate);
+                    .arg(vipPhrase, thresholdMoney, couponMoney, endDate);
         } else if (couponDays == 0 && answer->stime < answer->endDate) {
             offer.title = tr("Coupon will expire!");
-            offer.brief =
-                tr("coupon_not_vip_last%1%2%3%4")
-                    .arg(vipPhrase, couponPhrase, answer->thresholdMoney, answer->couponMoney);
+            offer.brief = tr("coupon_not_vip_last%1%2%3%4")
+                              .arg(vipPhrase, couponPhrase, thresholdMoney, couponMoney);
         } else {
             qCDebug(lcManager) << "no coupon: VIP and coupon have both ended";
             return std::nullopt;

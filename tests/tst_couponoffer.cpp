@@ -126,6 +126,21 @@ void TestCouponOffer::evaluate_data()
     QTest::newRow("values are not placeholders")
         << markers.json() << "" << true << "You have got a %1 coupon!"
         << "coupon_vip_newafter 3 days%4%12017-05-31";
+    Answer markup;
+    markup.money = R"("<img src=\"/dev/zero\">")";
+    markup.threshold = "\"1&lt;2\"";
+    QTest::newRow("values are not markup")
+        << markup.json() << "" << true
+        << "You have got a &lt;img src=&quot;/dev/zero&quot;&gt; coupon!"
+        << "coupon_vip_newafter 3 days1&amp;lt;2&lt;img src=&quot;/dev/zero&quot;&gt;2017-05-31";
+    Answer longestId;
+    longestId.id = "\"" + QByteArray(256, 'x') + "\"";
+    QTest::newRow("id of 256 bytes") << longestId.json() << "" << true << gotCoupon
+                                     << "coupon_vip_newafter 3 days300502017-05-31";
+    Answer longerId;
+    longerId.id = "\"" + QString(129, QChar(0xe9)).toUtf8() + "\"";
+    QTest::newRow("id over 256 bytes") << longerId.json() << "" << false << ""
+                                       << "";
 
     Answer numericCode;
     numericCode.code = "0";

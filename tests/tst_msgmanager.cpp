@@ -416,6 +416,10 @@ void TestMsgManager::coupon_data()
         << "";
     QTest::newRow("signed out asks nothing") << "" << due << true << false << 0 << "0"
                                              << "";
+    QTest::newRow("id over 256 bytes uses up the day")
+        << "42" << ScriptedReply::json(dueCoupon(QString(129, QChar(0xe9)).toUtf8())) << true
+        << false << 1 << "1"
+        << "";
 }
 
 void TestMsgManager::coupon()
