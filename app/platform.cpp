@@ -42,6 +42,9 @@ std::unique_ptr<QSettings> openStore()
 {
     auto store = std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope,
                                              QStringLiteral("Korvane"), QStringLiteral("Lumaview"));
+    // Only the user's own values count: an organisation-wide or machine-wide file could otherwise
+    // spend or reset every user's budget.
+    store->setFallbacksEnabled(false);
     store->beginGroup(QStringLiteral("VeltroPara"));
     return store;
 }

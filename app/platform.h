@@ -21,7 +21,8 @@ void substituteFonts();
 
 // The program's persistent values: the registry key
 // HKCU\Software\Korvane\Lumaview\VeltroPara on Windows, the section [VeltroPara] of
-// Korvane/Lumaview.conf in the user's configuration folder elsewhere.
+// Korvane/Lumaview.conf in the user's configuration folder elsewhere. No organisation-wide or
+// machine-wide values are read.
 std::unique_ptr<QSettings> openStore();
 
 // The user's Documents folder; empty when it cannot be determined.

@@ -1,3 +1,4 @@
+#include "app/platform.h"
 #include "app/usercontext.h"
 #include "manager/msgmanager.h"
 #include "popup/popupfactory.h"
@@ -118,6 +119,8 @@ private slots:
     void coupon_data();
     void coupon();
     void couponCheckedOncePerDay();
+    void storeReadsTheUsersOwnValues_data();
+    void storeReadsTheUsersOwnValues();
 
 private:
     std::unique_ptr<MsgManager> manager(const StoredValues &stored = {});
@@ -465,6 +468,33 @@ void TestMsgManager::couponCheckedOncePerDay()
     QCOMPARE(couponRequests.size(), 1);
     QCOMPARE(couponRequests.first().query, QStringLiteral("userId=a%26b%20c"));
     QCOMPARE(stored("AvaTimes").toString(), QStringLiteral("0"));
+}
+
+void TestMsgManager::storeReadsTheUsersOwnValues_data()
+{
+    QTest::addColumn<QString>("file"); // in the test home, saying the budget is spent
+
+    QTest::newRow("organisation-wide") << "user/Korvane.conf";
+    QTest::newRow("machine-wide") << "system/Korvane/Lumaview.conf";
+    QTest::newRow("machine-wide, organisation") << "system/Korvane.conf";
+}
+
+void TestMsgManager::storeReadsTheUsersOwnValues()
+{
+    QFETCH(QString, file);
+
+    // QSettings looks its folders up once per process; these stand for the user's and the
+    // machine's configuration folders.
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, home->path() + "/user");
+    QSettings::setPath(QSettings::NativeFormat, QSettings::SystemScope, home->path() + "/system");
+    QSettings others(home->path() + QLatin1Char('/') + file, QSettings::IniFormat);
+    others.setValue(QStringLiteral("VeltroPara/Date"), Today.toString(Qt::ISODate));
+    others.setValue(QStringLiteral("VeltroPara/AvaTimes"), 0);
+    others.sync();
+    server->setReply(MessagePath, ScriptedReply::json(R"({"ret":0})"));
+
+    QVERIFY(!MsgManager(Platform::openStore(), *user, popups, [] { return Today; }).run());
+    QCOMPARE(server->requestsTo(MessagePath).size(), 1);
 }
 
 QTEST_GUILESS_MAIN(TestMsgManager)
