@@ -15,13 +15,78 @@
 #include <QPropertyAnimation>
 #include <QPushButton>
 #include <QScreen>
+#include <QTextBlock>
+#include <QTextDocument>
+#include <QTextFrame>
 #include <QUrl>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 namespace {
 
 const char *const LinkStyle = "<style>a{text-decoration:none;color:rgb(0,128,255);}</style>";
 const char *const TextFont = "font-family:\"Microsoft YaHei\";font:10pt;";
+
+// A title or brief longer than this cannot fit the 300 x 130 body, whatever its markup.
+constexpr int MaxTextLength = 400;
+// The document and one level of tables. Each table laid out inside another multiplies the cost
+// of its cells: ten levels took 0.1 s, twenty more than two minutes. Within these bounds the
+// slowest texts (a table of 100 cells as the title and as the brief) lay out in about 30 ms.
+constexpr int MaxFrameDepth = 2;
+
+bool isOwnResource(const QString &name)
+{
+    return name.startsWith(QLatin1String(":/")) ||
+        name.startsWith(QLatin1String("qrc:/"), Qt::CaseInsensitive);
+}
+
+// Reads a service text without loading anything it names, noting whether it names a style
+// sheet or an image from outside the program. A label would read such a name from disk.
+class ServiceText : public QTextDocument
+{
+public:
+    bool namesOutsideResource = false;
+
+protected:
+    QVariant loadResource(int, const QUrl &name) override
+    {
+        namesOutsideResource = namesOutsideResource || !isOwnResource(name.toString());
+        return QVariant();
+    }
+};
+
+int frameDepth(const QTextFrame *frame)
+{
+    int deepest = 0;
+    for (const QTextFrame *child : frame->childFrames())
+        deepest = std::max(deepest, frameDepth(child));
+    return deepest + 1;
+}
+
+bool namesOutsideImage(const QTextDocument &document)
+{
+    for (QTextBlock block = document.begin(); block.isValid(); block = block.next()) {
+        for (auto it = block.begin(); !it.atEnd(); ++it) {
+            const QTextCharFormat format = it.fragment().charFormat();
+            if (format.isImageFormat() && !isOwnResource(format.toImageFormat().name()))
+                return true;
+        }
+    }
+    return false;
+}
+
+// Whether a label can show this text from the service: small and shallow enough to lay out in
+// the body at once, and naming nothing from outside the program that the label would load.
+bool isShowable(const QString &text)
+{
+    if (text.size() > MaxTextLength)
+        return false;
+    ServiceText document;
+    document.setHtml(text);
+    return !document.namesOutsideResource && frameDepth(document.rootFrame()) <= MaxFrameDepth &&
+        !namesOutsideImage(document);
+}
 
 } // namespace
 
@@ -49,15 +114,22 @@ void VeltroWidgetBase::setContent(const Json::Value &content)
 
 bool VeltroWidgetBase::hasContent()
 {
-    return !title.isEmpty() && !brief.isEmpty();
+    if (title.isEmpty() || brief.isEmpty()) {
+        qCDebug(lcPopup) << "nothing to show: the message lacks a title or a brief text";
+        return false;
+    }
+    if (!isShowable(title) || !isShowable(brief)) {
+        qCDebug(lcPopup) << "nothing to show: a text is too large or too deeply nested for the "
+                            "popup, or names a file or address to load";
+        return false;
+    }
+    return true;
 }
 
 bool VeltroWidgetBase::showPopup()
 {
-    if (!hasContent()) {
-        qCDebug(lcPopup) << "nothing to show: the message lacks a title or a brief text";
+    if (!hasContent())
         return false;
-    }
     initWindow();
     return popUp();
 }

@@ -29,6 +29,8 @@
 #include <algorithm>
 #include <memory>
 
+#include <sys/stat.h>
+
 namespace {
 
 // Signed-out users open pages without asking the service, so nothing needs to listen here.
@@ -534,6 +536,34 @@ void TestPopup::content_data()
         << QByteArray(R"({"title":"T","brief":"B","jmpUrl":"http://a.example/?q=\"><i>x</i>"})")
         << true << "T"
         << "B" << true;
+    // Whoever opens a FIFO to read it waits for a writer: the popup must not even try.
+    static const QTemporaryDir scratch;
+    const QByteArray fifo = QFile::encodeName(scratch.path() + QStringLiteral("/fifo"));
+    QVERIFY(::mkfifo(fifo.constData(), 0600) == 0 || errno == EEXIST);
+    QTest::newRow("image from a file")
+        << R"({"title":"<img src=\")" + fifo + R"(\">T","brief":"B"})" << false << ""
+        << "" << false;
+    QTest::newRow("style sheet from a file")
+        << R"({"title":"T","brief":"<style>@import url()" + fifo + R"();</style>B"})" << false << ""
+        << "" << false;
+    QTest::newRow("image of the program's own")
+        << QByteArray(R"({"title":"<img src=\":/Veltro/Images/logo.png\">T","brief":"B"})") << true
+        << QString(QChar::ObjectReplacementCharacter) + "T"
+        << "B" << false;
+    const QByteArray table = "<table><tr><td>B</td></tr></table>";
+    QTest::newRow("table") << R"({"title":"T","brief":")" + table + "\"}" << true << "T"
+                           << "\nB\n"
+                           << false;
+    QTest::newRow("table in a table")
+        << R"({"title":"T","brief":"<table><tr><td>)" + table + "</td></tr></table>\"}" << false
+        << ""
+        << "" << false;
+    QTest::newRow("brief of 400 characters")
+        << R"({"title":"T","brief":")" + QByteArray(400, 'b') + "\"}" << true << "T"
+        << QString(400, 'b') << false;
+    QTest::newRow("brief of 401 characters")
+        << R"({"title":"T","brief":")" + QByteArray(401, 'b') + "\"}" << false << ""
+        << "" << false;
     QTest::newRow("title only") << QByteArray(R"({"title":"T"})") << false << ""
                                 << "" << false;
     QTest::newRow("brief only") << QByteArray(R"({"brief":"B"})") << false << ""
