@@ -45,11 +45,13 @@ void VeltroWebContent::setContent(const Json::Value &content)
 
 bool VeltroWebContent::hasContent()
 {
-    if (contentUrl.isEmpty()) {
-        qCDebug(lcPopup) << "nothing to show: the message has no contentUrl";
+    // The page takes the place of the texts: they must be there, but are never laid out.
+    if (contentUrl.isEmpty() || title.isEmpty() || brief.isEmpty()) {
+        qCDebug(lcPopup) << "nothing to show: the message lacks a title, a brief text or a "
+                            "contentUrl";
         return false;
     }
-    return VeltroWidgetBase::hasContent();
+    return true;
 }
 
 void VeltroWebContent::createBody()

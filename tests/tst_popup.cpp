@@ -900,7 +900,8 @@ void TestPopup::webPageHelper()
     html.status = 404;
     server.setReply(QStringLiteral("/missing"), html);
 
-    Json::Value content = message(QStringLiteral("T"), QStringLiteral("B"), QString());
+    // The page takes the place of the texts: a brief too long for a label keeps nothing away.
+    Json::Value content = message(QStringLiteral("T"), QString(1000, QLatin1Char('b')), QString());
     content["contentUrl"] = (server.baseUrl() + page).toStdString();
     WebPopupProcess popup(signedOut, helper);
     popup.setContent(content);
