@@ -141,10 +141,11 @@ QRect VeltroProcess::waitForPopup(int milliseconds)
 
 void VeltroProcess::click(const QPoint &screenPosition)
 {
+    // The server takes the move and the click in order. Waiting for the move instead (--sync)
+    // waits for ever when the pointer is already there, as the server keeps it between programs.
     runTool(QStringLiteral("xdotool"),
-            {QStringLiteral("mousemove"), QStringLiteral("--sync"),
-             QString::number(screenPosition.x()), QString::number(screenPosition.y()),
-             QStringLiteral("click"), QStringLiteral("1")});
+            {QStringLiteral("mousemove"), QString::number(screenPosition.x()),
+             QString::number(screenPosition.y()), QStringLiteral("click"), QStringLiteral("1")});
 }
 
 QStringList VeltroProcess::browserLaunches() const
