@@ -154,9 +154,10 @@ declare -A samples
 add() { samples[$1]+="$2 "; }
 for ((run = 1; run <= runs; run++)); do
     echo "run $run of $runs..." >&2
-    read -r cpu rss <<<"$(timed $build/bench/veltro-floor)"
+    # Through env, as veltro is started, so that both pay for the same exec.
+    read -r cpu rss <<<"$(timed env $build/bench/veltro-floor)"
     add floor_cpu "$cpu"; add floor_rss "$rss"
-    read -r cpu _ <<<"$(timed $build/bench/veltro-floor --return)"
+    read -r cpu _ <<<"$(timed env $build/bench/veltro-floor --return)"
     add load_cpu "$cpu"
     read -r cpu rss <<<"$(budget_spent)"
     add spent_cpu "$cpu"; add spent_rss "$rss"
