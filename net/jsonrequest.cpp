@@ -1,5 +1,6 @@
 #include "net/jsonrequest.h"
 
+#include "app/browser.h"
 #include "app/logging.h"
 #include "net/chttpreply.h"
 #include "net/strictjson.h"
@@ -68,9 +69,8 @@ int portOf(const QUrl &url)
 // signed in, and another host, port or kind of address would put a stranger's value there.
 bool isSameService(const QUrl &origin, const QUrl &target)
 {
-    const bool web =
-        target.scheme() == QLatin1String("http") || target.scheme() == QLatin1String("https");
-    return web && target.host() == origin.host() && portOf(target) == portOf(origin);
+    return Browser::isWebAddress(target) && target.host() == origin.host() &&
+        portOf(target) == portOf(origin);
 }
 
 } // namespace
