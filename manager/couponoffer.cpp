@@ -3,16 +3,9 @@
 #include "app/logging.h"
 #include "net/strictjson.h"
 
-#include <QCoreApplication>
 #include <QDateTime>
 
 namespace {
-
-// The texts belong to the message manager's part of the catalogue.
-QString tr(const char *sourceText)
-{
-    return QCoreApplication::translate("MsgManager", sourceText);
-}
 
 // An id is kept in the user's settings until the next coupon; a longer one is no real coupon's.
 constexpr int MaxCouponIdBytes = 256;
@@ -113,16 +106,16 @@ std::optional<CouponOffer> CouponOffer::evaluate(const QByteArray &bytes,
     if (!vipEnded) {
         offer.title =
             sameCoupon ? tr("You have unused coupon!") : tr("You have got a %1!").arg(couponPhrase);
-        offer.brief = tr(sameCoupon ? "coupon_vip_unused%1%2%3%4" : "coupon_vip_new%1%2%3%4")
+        offer.brief = (sameCoupon ? tr("coupon_vip_unused%1%2%3%4") : tr("coupon_vip_new%1%2%3%4"))
                           .arg(vipPhrase, thresholdMoney, couponMoney, endDate);
     } else {
         const qint64 couponDays = answer->stime.daysTo(answer->endDate);
         if (couponDays >= 1) {
             offer.title = sameCoupon ? tr("You have unused coupon!")
                                      : tr("You have got a %1!").arg(couponPhrase);
-            offer.brief =
-                tr(sameCoupon ? "coupon_not_vip_not_new%1%2%3%4" : "coupon_not_vip_new%1%2%3%4")
-                    .arg(vipPhrase, thresholdMoney, couponMoney, endDate);
+            offer.brief = (sameCoupon ? tr("coupon_not_vip_not_new%1%2%3%4")
+                                      : tr("coupon_not_vip_new%1%2%3%4"))
+                              .arg(vipPhrase, thresholdMoney, couponMoney, endDate);
         } else if (couponDays == 0 && answer->stime < answer->endDate) {
             offer.title = tr("Coupon will expire!");
             offer.brief = tr("coupon_not_vip_last%1%2%3%4")

@@ -3,6 +3,7 @@
 #include <json/value.h>
 
 #include <QByteArray>
+#include <QCoreApplication>
 #include <QString>
 
 #include <optional>
@@ -11,6 +12,9 @@
 // and, if so, its title and text in the user's language.
 class CouponOffer
 {
+    // The texts belong to the message manager's part of the catalogue.
+    Q_DECLARE_TR_FUNCTIONS(MsgManager)
+
 public:
     // storedCouponId is the coupon last shown; userPage is the link every coupon popup carries.
     // Nothing when no popup is due or the answer cannot be read.
