@@ -4,7 +4,6 @@
 #include "app/usercontext.h"
 #include "manager/couponoffer.h"
 #include "manager/messageenvelope.h"
-#include "net/polledget.h"
 #include "net/strictjson.h"
 #include "popup/popupfactory.h"
 
@@ -19,12 +18,13 @@ constexpr quint32 DailyBudget = 2;
 } // namespace
 
 MsgManager::MsgManager(std::unique_ptr<QSettings> settings, const UserContext &user,
-                       PopupFactory &popups, Clock today, QObject *parent)
+                       PopupFactory &popups, Clock today, Fetch fetch, QObject *parent)
     : QObject(parent),
       settings(std::move(settings)),
       user(user),
       popups(popups),
-      today(std::move(today))
+      today(std::move(today)),
+      fetch(std::move(fetch))
 {
     loadState();
 }
@@ -76,7 +76,7 @@ bool MsgManager::run()
 
 bool MsgManager::checkMessage()
 {
-    const std::optional<QByteArray> answer = PolledGet::fetch(user.endpoints().getMessage());
+    const std::optional<QByteArray> answer = fetch(user.endpoints().getMessage());
     if (!answer) {
         qCDebug(lcManager) << "message request failed; the budget is kept";
         return false;
@@ -113,7 +113,7 @@ bool MsgManager::checkCoupon()
     }
     const QString address = user.endpoints().getTimingCoupon() + QStringLiteral("?userId=") +
         QString::fromLatin1(QUrl::toPercentEncoding(user.userId()));
-    const std::optional<QByteArray> answer = PolledGet::fetch(address);
+    const std::optional<QByteArray> answer = fetch(address);
     if (!answer) {
         qCDebug(lcManager) << "coupon request failed; asking again at a later start";
         return false;

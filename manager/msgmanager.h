@@ -1,5 +1,7 @@
 #pragma once
 
+#include "net/polledget.h"
+
 #include <json/value.h>
 
 #include <QDate>
@@ -9,6 +11,7 @@
 #include <functional>
 #include <limits>
 #include <memory>
+#include <optional>
 
 class PopupFactory;
 class QSettings;
@@ -23,24 +26,28 @@ class MsgManager : public QObject
 
 public:
     using Clock = std::function<QDate()>;
+    // The body of a successful GET of address; nothing on any network failure.
+    using Fetch = std::function<std::optional<QByteArray>(const QString &address)>;
 
     // "LastId" before any message was shown.
     static constexpr quint32 NoMessage = std::numeric_limits<quint32>::max();
 
-    MsgManager(std::unique_ptr<QSettings> settings, const UserContext &user, PopupFactory &popups,
-               Clock today = &QDate::currentDate, QObject *parent = nullptr);
+    MsgManager(
+        std::unique_ptr<QSettings> settings, const UserContext &user, PopupFactory &popups,
+        Clock today = &QDate::currentDate,
+        Fetch fetch = [](const QString &address) { return PolledGet::fetch(address); },
+        QObject *parent = nullptr);
     ~MsgManager() override;
 
     // True when a popup is now showing and the event loop must run.
     bool run();
 
-    // Whether a coupon answer calls for a popup; fills content with its record when it does.
-    bool evaluateCoupon(const QByteArray &answer, Json::Value &content);
-
 private:
     void loadState();
     bool checkMessage();
     bool checkCoupon();
+    // Whether a coupon answer calls for a popup; fills content with its record when it does.
+    bool evaluateCoupon(const QByteArray &answer, Json::Value &content);
     bool show(std::unique_ptr<VeltroBase> popup, const Json::Value &content);
     void store(const QString &key, const QVariant &value);
 
@@ -48,6 +55,7 @@ private:
     const UserContext &user;
     PopupFactory &popups;
     Clock today;
+    Fetch fetch;
     QDate date;
     quint32 availableTimes = 0;
     quint32 lastId = NoMessage;

@@ -9,7 +9,6 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
-#include <QRandomGenerator>
 #include <QScopeGuard>
 #include <QTcpServer>
 #include <QTest>
@@ -40,10 +39,6 @@ private slots:
     void init();
     void cleanup();
 
-    void loadSession_data();
-    void loadSession();
-    void brokenSessionFile_data();
-    void brokenSessionFile();
     void openSignedIn_data();
     void openSignedIn();
     void userNameReachesTheServiceIntact();
@@ -75,72 +70,6 @@ void TestUserContext::cleanup()
 {
     server.reset();
     home.reset();
-}
-
-void TestUserContext::loadSession_data()
-{
-    QTest::addColumn<QByteArray>("file"); // empty: no file at all
-    QTest::addColumn<QString>("userId");
-    QTest::addColumn<QString>("userName");
-
-    QTest::newRow("no file") << QByteArray() << QString() << QString();
-    QTest::newRow("signed in") << QByteArray("[usersession]\nuid=42\naccoutName=ann\n") << "42"
-                               << "ann";
-    QTest::newRow("id without name") << QByteArray("[usersession]\nuid=42\naccoutName=\n") << "42"
-                                     << "";
-    QTest::newRow("other group") << QByteArray("[general]\nuid=42\naccoutName=ann\n") << ""
-                                 << "";
-    QTest::newRow("chinese name") << QByteArray("[usersession]\nuid=7\naccoutName=张三\n") << "7"
-                                  << "张三";
-}
-
-void TestUserContext::loadSession()
-{
-    QFETCH(QByteArray, file);
-    QFETCH(QString, userId);
-    QFETCH(QString, userName);
-
-    if (!file.isEmpty()) {
-        home->signIn(QString(), QString());
-        QFile session(home->sessionFile());
-        QVERIFY(session.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        session.write(file);
-    }
-    UserContext user(Endpoints(server->baseUrl()));
-    user.loadSession();
-    QCOMPARE(user.userId(), userId);
-    QCOMPARE(user.userName(), userName);
-}
-
-void TestUserContext::brokenSessionFile_data()
-{
-    QTest::addColumn<QByteArray>("file");
-
-    QByteArray noise(64 * 1024, Qt::Uninitialized);
-    QRandomGenerator generator(7);
-    for (char &byte : noise)
-        byte = char(generator.bounded(256));
-    QTest::newRow("random bytes") << noise;
-    QTest::newRow("10 MB") << QByteArray("[usersession]\nuid=") + QByteArray(10'000'000, '9');
-    QTest::newRow("not UTF-8") << QByteArray("[usersession]\nuid=\xff\xfe\x80\naccoutName=\xc3(\n");
-}
-
-void TestUserContext::brokenSessionFile()
-{
-    QFETCH(QByteArray, file);
-
-    home->signIn(QString(), QString());
-    QFile session(home->sessionFile());
-    QVERIFY(session.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    session.write(file);
-    session.close();
-
-    UserContext user(Endpoints(server->baseUrl()));
-    user.loadSession();
-    // Whatever was read, a link still opens a page of the service.
-    server->setReply(SessionPath, ScriptedReply::json(R"({"code":"0","tempSession":""})"));
-    user.openSignedIn(QStringLiteral("/user/index"));
-    QCOMPARE(browser.opened, QList<QUrl>{expected(QStringLiteral("/user/index"))});
 }
 
 void TestUserContext::openSignedIn_data()
