@@ -3,6 +3,7 @@
 #include "app/platform.h"
 #include "app/usercontext.h"
 #include "manager/msgmanager.h"
+#include "net/endpoints.h"
 #include "popup/windowpopupfactory.h"
 
 #include <QApplication>
@@ -23,7 +24,8 @@ int main(int argc, char *argv[])
 
     QThread::msleep(2000);
 
-    UserContext user;
+    const Endpoints service(Endpoints::builtInBase());
+    UserContext user(service);
     user.loadSession();
     WindowPopupFactory popups(user);
     MsgManager manager(Platform::openStore(), user, popups);

@@ -2,6 +2,7 @@
 
 #include "app/browser.h"
 #include "app/displayscale.h"
+#include "app/linktarget.h"
 #include "app/logging.h"
 #include "app/platform.h"
 #include "net/chttpreply.h"
@@ -76,6 +77,21 @@ QString UserContext::sessionFromAnswer(const Json::Value &answer)
     } catch (const StrictJson::TypeError &error) {
         qCDebug(lcApp) << "temporary-session answer unusable:" << error.what();
         return QStringLiteral("");
+    }
+}
+
+void UserContext::open(const LinkTarget &target) const
+{
+    switch (target.kind) {
+    case LinkTarget::SignedIn:
+        openSignedIn(target.where);
+        break;
+    case LinkTarget::WebAddress:
+        Browser::openWebPage(QUrl(target.where));
+        break;
+    case LinkTarget::Refused:
+        qCDebug(lcApp) << "refused to open" << target.where;
+        break;
     }
 }
 

@@ -2,6 +2,8 @@
 
 #include "net/endpoints.h"
 
+class LinkTarget;
+
 #include <json/value.h>
 
 #include <QString>
@@ -10,7 +12,7 @@
 class UserContext
 {
 public:
-    explicit UserContext(const Endpoints &endpoints = Endpoints());
+    explicit UserContext(const Endpoints &endpoints);
     // A user known already, as the program hands it to the web-page helper.
     UserContext(const Endpoints &endpoints, const QString &userId, const QString &userName);
 
@@ -27,6 +29,9 @@ public:
     // A temporary session for the signed-in user: null when nobody is signed in, empty when none
     // could be had. Blocks while the service is asked.
     QString requestTempSession(int *status) const;
+
+    // Opens where a link leads: a page of the site signed in, a web address in the browser.
+    void open(const LinkTarget &target) const;
 
     // Opens a page of the site (a path such as "/user/index") in the browser, signed in through a
     // temporary session when one can be had.

@@ -1,5 +1,6 @@
 #include "app/catalogues.h"
 #include "app/platform.h"
+#include "app/usercontext.h"
 #include "popup/veltrowebcontent.h"
 #include "popup/webpopuprequest.h"
 
@@ -38,7 +39,8 @@ int main(int argc, char *argv[])
         report(WebPopupRequest::Failed);
         return 0;
     }
-    auto *popup = new VeltroWebContent(request->user);
+    const UserContext user(request->service, request->userId, request->userName);
+    auto *popup = new VeltroWebContent(user);
     popup->setContent(request->content);
     if (!popup->showPopup()) {
         delete popup;

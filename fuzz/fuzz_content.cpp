@@ -15,7 +15,7 @@ namespace {
 
 const UserContext &signedOut()
 {
-    static const UserContext user;
+    static const UserContext user{Endpoints()};
     return user;
 }
 

@@ -1,6 +1,7 @@
 #include "popup/veltrowebcontent.h"
 
 #include "app/browser.h"
+#include "app/linktarget.h"
 #include "app/logging.h"
 #include "app/usercontext.h"
 #include "net/strictjson.h"
@@ -134,6 +135,6 @@ void VeltroWebContent::onWebLinkClick(QUrl url)
         qCDebug(lcPopup) << "ignored a link the page followed while not on screen:" << url;
         return;
     }
-    Browser::openWebPage(url);
+    user.open(LinkTarget::of(url.toString(QUrl::FullyEncoded), LinkTarget::Web, user.endpoints()));
     close();
 }

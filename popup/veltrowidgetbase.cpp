@@ -1,9 +1,8 @@
 #include "popup/veltrowidgetbase.h"
 
-#include "app/browser.h"
+#include "app/linktarget.h"
 #include "app/logging.h"
 #include "app/usercontext.h"
-#include "net/endpoints.h"
 #include "net/strictjson.h"
 
 #include <QEvent>
@@ -303,11 +302,7 @@ bool VeltroWidgetBase::popUp()
 
 void VeltroWidgetBase::onJumpURL(QString url)
 {
-    // The service's own page for the user is opened signed in, wherever the address points.
-    if (url.endsWith(Endpoints::userIndexPath()))
-        user.openSignedIn(Endpoints::userIndexPath());
-    else
-        Browser::openWebPage(QUrl(url));
+    user.open(LinkTarget::of(url, LinkTarget::Message, user.endpoints()));
     close();
 }
 

@@ -11,8 +11,8 @@
 #include <QTimer>
 #include <QUrl>
 
-WebPopupProcess::WebPopupProcess(const UserContext &user, const QString &helper)
-    : user(user), helper(helper)
+WebPopupProcess::WebPopupProcess(const UserContext &user, const QString &helper, int reportBoundMs)
+    : user(user), helper(helper), reportBoundMs(reportBoundMs)
 {
 }
 
@@ -61,9 +61,9 @@ bool WebPopupProcess::showPopup()
             wait.quit();
     });
     connect(&process, &QProcess::finished, &wait, &QEventLoop::quit);
-    bound.start(ReportBoundMs);
+    bound.start(reportBoundMs);
 
-    if (!Platform::startChild(process, ReportBoundMs)) {
+    if (!Platform::startChild(process, reportBoundMs)) {
         qCDebug(lcPopup) << "the web page helper did not start:" << helper << process.errorString();
         return false;
     }

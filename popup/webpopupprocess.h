@@ -20,7 +20,8 @@ public:
     // The helper's own start-up comes on top of the page's 15 s to load.
     static constexpr int ReportBoundMs = 25000;
 
-    explicit WebPopupProcess(const UserContext &user, const QString &helper = helperPath());
+    explicit WebPopupProcess(const UserContext &user, const QString &helper = helperPath(),
+                             int reportBoundMs = ReportBoundMs);
 
     // The helper installed beside this program.
     static QString helperPath();
@@ -33,6 +34,7 @@ private:
 
     const UserContext &user;
     QString helper;
+    int reportBoundMs;
     Json::Value content;
     QProcess process;
 };

@@ -1,6 +1,7 @@
 #include "popup/webpopuprequest.h"
 
 #include "app/logging.h"
+#include "app/usercontext.h"
 #include "net/strictjson.h"
 
 #include <json/writer.h>
@@ -28,9 +29,9 @@ std::optional<WebPopupRequest> WebPopupRequest::decode(const QByteArray &bytes)
     if (!StrictJson::parse(bytes, request) || !request.isObject())
         return std::nullopt;
     try {
-        const Endpoints service(StrictJson::textMember(request, "service"));
-        return WebPopupRequest{UserContext(service, StrictJson::textMember(request, "userId"),
-                                           StrictJson::textMember(request, "userName")),
+        return WebPopupRequest{Endpoints(StrictJson::textMember(request, "service")),
+                               StrictJson::textMember(request, "userId"),
+                               StrictJson::textMember(request, "userName"),
                                StrictJson::member(request, "content")};
     } catch (const StrictJson::TypeError &error) {
         qCDebug(lcPopup) << "unusable request:" << error.what();

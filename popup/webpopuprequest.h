@@ -1,12 +1,15 @@
 #pragma once
 
-#include "app/usercontext.h"
+#include "net/endpoints.h"
 
 #include <json/value.h>
 
 #include <QByteArray>
+#include <QString>
 
 #include <optional>
+
+class UserContext;
 
 // What the program hands the web-page helper: the message content, and the service and the
 // signed-in user that the popup's "Detail" link needs. It travels as one JSON document on the
@@ -25,6 +28,8 @@ public:
     // of any answer of the service.
     static std::optional<WebPopupRequest> receive(int timeoutMs);
 
-    UserContext user;
+    Endpoints service;
+    QString userId;
+    QString userName;
     Json::Value content;
 };

@@ -179,7 +179,7 @@ private:
     TestHome home;
     ScriptedHttpServer server;
     BrowserRecorder desktop;
-    UserContext user;
+    UserContext user{Endpoints()};
 };
 
 void TestWebContent::initTestCase()
