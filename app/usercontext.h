@@ -2,11 +2,11 @@
 
 #include "net/endpoints.h"
 
-class LinkTarget;
-
 #include <json/value.h>
 
 #include <QString>
+
+class LinkTarget;
 
 // Who is signed in to Lumaview, and the opening of the vendor's pages as that user.
 class UserContext
