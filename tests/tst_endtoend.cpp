@@ -21,8 +21,7 @@ const QMap<QString, QStringList> Gestures = {{"body", {"mousemove", "1130", "695
                                              {"close", {"mousemove", "1265", "615", "click", "1"}},
                                              {"link", {"mousemove", "1235", "780", "click", "1"}}};
 constexpr int StartMs = 60000;
-// Pinned here only, by the row where the service keeps silent.
-constexpr int SessionSilenceMs = 4000;
+constexpr int SessionSilenceMs = 4000; // pinned here only, by the row where it runs out
 const QString MessagePath = "/message/getMessage";
 const Route DueCoupon{"/couponActivity/getTimingCoupon?userId=42",
                       R"({"code":"0","coupon":{"id":"c-1","couponName":"n","couponMoney":"50",)"
@@ -33,8 +32,7 @@ const Route Session{"/user/getTempSession?userName=ann&userId=42",
 // The content travels as JSON text inside the envelope, as the service sends it.
 Route message(const QString &type, const QString &id, const QString &field, const QString &address)
 {
-    const QJsonObject content{
-        {"title", "新版本已发布"}, {"brief", "Lumaview 2027"}, {field, address}};
+    const QJsonObject content{{"title", "新版本"}, {"brief", "Lumaview 2027"}, {field, address}};
     const QJsonObject body{
         {"type", type}, {"id", id}, {"msgData", QString(QJsonDocument(content).toJson())}};
     return {MessagePath, QJsonDocument(QJsonObject{{"ret", 1}, {"body", body}}).toJson()};
