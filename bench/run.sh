@@ -19,9 +19,10 @@ if [[ -z ${VELTRO_BENCH_INNER:-} ]]; then
     exec env VELTRO_BENCH_INNER=1 xvfb-run -a -s "-screen 0 1280x800x24 -dpi 96" "$0" "$runs"
 fi
 
+source tools/standin.sh
 work=$(mktemp -d)
 scenario=$work/scenario.json
-trap 'kill $standin 2>/dev/null || true; rm -rf "$work"' EXIT
+trap 'kill ${standin:-} 2>/dev/null || true; rm -rf "$work"' EXIT
 export QTWEBENGINE_DISABLE_SANDBOX=1 # Chromium's sandbox refuses to run as root
 
 routes() { # $1: the routes object; replaced in one step, the service re-reads it per request
@@ -31,20 +32,14 @@ message() { # $1 type, $2 id, $3 msgData text (already a JSON string literal)
     printf '{"ret":1,"body":{"type":"%s","id":"%s","msgData":%s}}' "$1" "$2" "$3"
 }
 routes '{}'
-$build/tools/standin/veltro-standin --port 18080 --scenario "$scenario" >"$work/standin.out" &
-standin=$!
-for _ in $(seq 50); do grep -q listening "$work/standin.out" && break; sleep 0.1; done
-grep -q listening "$work/standin.out" || { echo "The stand-in service did not start (port 18080 taken?)"; exit 1; }
+start_standin "$build" "$scenario" "$work"
 
-fresh_home() { # a home of its own per start: a fresh budget and no shown message
+signed_in_home() { # a home of its own per start: a fresh budget, no shown message, signed in
     local home
-    home=$(mktemp -d -p "$work")
-    mkdir -p "$home/run" "$home/Documents/Lumaview" && chmod 700 "$home/run"
+    home=$(fresh_home "$work")
+    mkdir -p "$home/Documents/Lumaview"
     printf '[usersession]\nuid=42\naccoutName=ann\n' >"$home/Documents/Lumaview/usersession.ini"
     echo "$home"
-}
-home_env() { # the environment of a start in home $1
-    echo "HOME=$1 XDG_CONFIG_HOME=$1/.config XDG_RUNTIME_DIR=$1/run"
 }
 tree_rss_kib() { # resident memory of a process and all its descendants
     local pids=($1) total=0 pid rss
@@ -71,13 +66,13 @@ timed() { # runs a command; prints "<CPU seconds, user+sys> <peak RSS KiB>"
 
 cpu_while_waiting() {
     routes '{"/message/getMessage":{"delayMs":3000,"json":{"ret":0}}}'
-    timed env $(home_env "$(fresh_home)") $build/veltro | cut -d' ' -f1
+    timed env $(home_env "$(signed_in_home)") $build/veltro | cut -d' ' -f1
 }
 
 budget_spent() { # the day's two message requests are made: nothing is asked, nothing shown
     routes '{}'
     local home
-    home=$(fresh_home)
+    home=$(signed_in_home)
     mkdir -p "$home/.config/Korvane"
     printf '[VeltroPara]\nDate=%s\nAvaTimes=0\n' "$(date +%F)" >"$home/.config/Korvane/Lumaview.conf"
     timed env $(home_env "$home") $build/veltro
@@ -86,7 +81,7 @@ budget_spent() { # the day's two message requests are made: nothing is asked, no
 second_copy() {
     routes '{"/message/getMessage":{"silent":true}}'
     local home
-    home=$(fresh_home)
+    home=$(signed_in_home)
     env $(home_env "$home") $build/veltro &
     local holder=$!
     # The guard is taken first thing, before the start-up wait.
@@ -101,7 +96,7 @@ nothing_to_show() {
     routes '{"/message/getMessage":{"json":{"ret":0}},"/couponActivity/getTimingCoupon":{"json":{"code":"1"}}}'
     local start end
     start=$(ms_now)
-    env $(home_env "$(fresh_home)") $build/veltro
+    env $(home_env "$(signed_in_home)") $build/veltro
     end=$(ms_now)
     echo $((end - start - 2000))
 }
@@ -111,7 +106,7 @@ nothing_to_show() {
 popup_run() {
     routes "$1"
     local home log peak=0 rss window=""
-    home=$(fresh_home)
+    home=$(signed_in_home)
     log=$work/diagnostics.$RANDOM
     # Boot time stamps: the web page's lines come from the helper, a process of its own.
     QT_LOGGING_RULES="veltro.*=true" QT_MESSAGE_PATTERN="%{time boot} %{message}" \

@@ -14,18 +14,12 @@ if [[ -z ${VELTRO_DEMO_INNER:-} ]]; then
     export VELTRO_DEMO_INNER=display
 fi
 
-# A home of its own, so the demo neither reads nor spends the real user's budget.
-home=$(mktemp -d)
-export HOME=$home XDG_CONFIG_HOME=$home/.config XDG_RUNTIME_DIR=$home/run
-mkdir -p "$XDG_RUNTIME_DIR" && chmod 700 "$XDG_RUNTIME_DIR"
+source tools/standin.sh
+home=$(fresh_home)
+export $(home_env "$home")
 store=$XDG_CONFIG_HOME/Korvane/Lumaview.conf
-
-build/tools/standin/veltro-standin --port 18080 \
-    --scenario tools/standin/scenarios/demo.json --log "$home/requests.log" >"$home/standin.out" &
-standin=$!
-trap 'kill $standin 2>/dev/null || true' EXIT
-for _ in $(seq 50); do grep -q listening "$home/standin.out" && break; sleep 0.1; done
-grep -q listening "$home/standin.out" || { echo "The stand-in service did not start (port 18080 taken?)"; exit 1; }
+trap 'kill ${standin:-} 2>/dev/null || true' EXIT
+start_standin build tools/standin/scenarios/demo.json "$home"
 
 echo "Store before: $(cat "$store" 2>/dev/null || echo '(empty)')"
 echo "Starting veltro (it waits two seconds, then asks the stand-in service)..."

@@ -8,12 +8,9 @@ namespace {
 const char *const Variables[] = {"HOME", "XDG_CONFIG_HOME", "XDG_RUNTIME_DIR", "XDG_DATA_HOME",
                                  "XDG_CACHE_HOME"};
 
-QString folderFor(const QString &home, const char *variable)
+QString folderFor(const QString &home, const QString &variable)
 {
-    const QString name = QString::fromLatin1(variable);
-    if (name == QLatin1String("HOME"))
-        return home;
-    return home + QLatin1Char('/') + name.toLower();
+    return variable == "HOME" ? home : home + '/' + variable.toLower();
 }
 
 } // namespace
@@ -36,26 +33,25 @@ QProcessEnvironment TestHome::environment() const
 {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     for (const char *variable : Variables)
-        environment.insert(QString::fromLatin1(variable), folderFor(path(), variable));
+        environment.insert(variable, folderFor(path(), variable));
     return environment;
 }
 
 void TestHome::signIn(const QString &uid, const QString &accountName) const
 {
-    QDir().mkpath(path() + QStringLiteral("/Documents/Lumaview"));
     QSettings session(sessionFile(), QSettings::IniFormat);
     session.clear();
     if (!uid.isEmpty())
-        session.setValue(QStringLiteral("usersession/uid"), uid);
-    session.setValue(QStringLiteral("usersession/accoutName"), accountName);
+        session.setValue("usersession/uid", uid);
+    session.setValue("usersession/accoutName", accountName);
 }
 
 QString TestHome::sessionFile() const
 {
-    return path() + QStringLiteral("/Documents/Lumaview/usersession.ini");
+    return path() + "/Documents/Lumaview/usersession.ini";
 }
 
 QString TestHome::storeFile() const
 {
-    return folderFor(path(), "XDG_CONFIG_HOME") + QStringLiteral("/Korvane/Lumaview.conf");
+    return path() + "/xdg_config_home/Korvane/Lumaview.conf";
 }

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QProcessEnvironment>
-#include <QString>
 #include <QTemporaryDir>
 
 // A throw-away home folder: HOME and the XDG folders point into it, so the store, the session

@@ -6,28 +6,9 @@
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QSocketNotifier>
 #include <QTextStream>
 
-#include <csignal>
-#include <pthread.h>
-#include <sys/signalfd.h>
-
 namespace {
-
-// SIGTERM and SIGINT are blocked and read from a descriptor instead, so the service quits
-// through its event loop rather than dying in the middle of a write. Blocking must happen before
-// any thread starts, as new threads inherit the mask. Returns the descriptor, or -1.
-int takeOverTerminationSignals()
-{
-    sigset_t terminating;
-    sigemptyset(&terminating);
-    sigaddset(&terminating, SIGTERM);
-    sigaddset(&terminating, SIGINT);
-    if (pthread_sigmask(SIG_BLOCK, &terminating, nullptr) != 0)
-        return -1;
-    return signalfd(-1, &terminating, SFD_CLOEXEC);
-}
 
 QTextStream &err()
 {
@@ -39,14 +20,7 @@ QTextStream &err()
 
 int main(int argc, char *argv[])
 {
-    const int signalDescriptor = takeOverTerminationSignals();
     QCoreApplication app(argc, argv);
-    if (signalDescriptor < 0) {
-        err() << "veltro-standin: cannot take over SIGTERM and SIGINT" << Qt::endl;
-        return 1;
-    }
-    QSocketNotifier signalNotifier(signalDescriptor, QSocketNotifier::Read);
-    QObject::connect(&signalNotifier, &QSocketNotifier::activated, &app, &QCoreApplication::quit);
 
     QCommandLineParser parser;
     parser.setApplicationDescription(

@@ -8,51 +8,27 @@
 #include <QStringList>
 #include <QtDebug>
 
-#include <cmath>
-#include <limits>
 #include <stdexcept>
 
 namespace {
 
-const QStringList RouteKeys = {
-    "status",    "headers",  "json",    "body",   "bodyBase64", "bodyRepeat",      "raw",
-    "rawBase64", "redirect", "delayMs", "silent", "pieceSize",  "pieceIntervalMs", "endless",
-};
-constexpr int Unbounded = std::numeric_limits<int>::max();
-// The keys that give what is sent after the head, or instead of an answer; at most one may be used.
-const QStringList ContentKeys = {"json", "body", "bodyBase64", "bodyRepeat", "raw", "rawBase64"};
+const QStringList RouteKeys = {"status", "headers", "json", "body", "delayMs", "silent"};
 
 [[noreturn]] void fail(const QString &why)
 {
     throw std::runtime_error(why.toStdString());
 }
 
-int integer(const QJsonObject &object, const QString &key, int min, int max)
+int integer(const QJsonObject &route, const QString &key, int min, int max)
 {
-    const QJsonValue value = object.value(key);
-    const double number = value.toDouble();
-    if (!value.isDouble() || std::floor(number) != number || number < min || number > max)
+    const QJsonValue value = route.value(key);
+    if (!value.isDouble() || value.toDouble() != value.toInt() || value.toInt() < min ||
+        value.toInt() > max)
         fail(QStringLiteral("\"%1\" must be a whole number from %2 to %3")
                  .arg(key)
                  .arg(min)
                  .arg(max));
-    return int(number);
-}
-
-bool boolean(const QJsonObject &object, const QString &key)
-{
-    const QJsonValue value = object.value(key);
-    if (!value.isBool())
-        fail(QStringLiteral("\"%1\" must be true or false").arg(key));
-    return value.toBool();
-}
-
-QString text(const QJsonObject &object, const QString &key)
-{
-    const QJsonValue value = object.value(key);
-    if (!value.isString())
-        fail(QStringLiteral("\"%1\" must be a string").arg(key));
-    return value.toString();
+    return value.toInt();
 }
 
 QJsonObject object(const QJsonValue &value, const QString &what)
@@ -60,15 +36,6 @@ QJsonObject object(const QJsonValue &value, const QString &what)
     if (!value.isObject())
         fail(QStringLiteral("%1 must be an object").arg(what));
     return value.toObject();
-}
-
-QByteArray base64(const QJsonObject &object, const QString &key)
-{
-    const auto decoded = QByteArray::fromBase64Encoding(text(object, key).toLatin1(),
-                                                        QByteArray::AbortOnBase64DecodingErrors);
-    if (!decoded)
-        fail(QStringLiteral("\"%1\" is not valid base64").arg(key));
-    return *decoded;
 }
 
 // QJsonDocument holds only objects and arrays, so any other value is written inside an array
@@ -79,84 +46,41 @@ QByteArray compactJson(const QJsonValue &value)
     return wrapped.mid(1, wrapped.size() - 2);
 }
 
-// The bytes of a body source or of a raw answer.
-QByteArray contentOf(const QJsonObject &route, const QString &key)
-{
-    if (key == "json")
-        return compactJson(route.value(key));
-    if (key == "body" || key == "raw")
-        return text(route, key).toUtf8();
-    if (key == "bodyBase64" || key == "rawBase64")
-        return base64(route, key);
-    const QJsonObject repeat = object(route.value(key), "\"bodyRepeat\"");
-    return text(repeat, "text").toUtf8().repeated(integer(repeat, "count", 0, 1 << 30));
-}
-
-HttpHeaders headersOf(const QJsonObject &route)
-{
-    HttpHeaders headers;
-    if (!route.contains("headers"))
-        return headers;
-    const QJsonObject given = object(route.value("headers"), "\"headers\"");
-    for (auto it = given.begin(); it != given.end(); ++it) {
-        if (!it.value().isString())
-            fail(QStringLiteral("header \"%1\" must be a string").arg(it.key()));
-        headers.append({it.key().toUtf8(), it.value().toString().toUtf8()});
-    }
-    return headers;
-}
-
-bool hasContentType(const HttpHeaders &headers)
-{
-    for (const auto &header : headers) {
-        if (header.first.compare("Content-Type", Qt::CaseInsensitive) == 0)
-            return true;
-    }
-    return false;
-}
-
 ScriptedReply parseRoute(const QJsonObject &route)
 {
-    QStringList contentKeys;
-    for (auto it = route.begin(); it != route.end(); ++it) {
-        if (!RouteKeys.contains(it.key()))
-            fail(QStringLiteral("unknown key \"%1\"").arg(it.key()));
-        if (ContentKeys.contains(it.key()))
-            contentKeys.append(it.key());
+    for (const QString &key : route.keys()) {
+        if (!RouteKeys.contains(key))
+            fail(QStringLiteral("unknown key \"%1\"").arg(key));
     }
-    if (contentKeys.size() > 1)
-        fail(QStringLiteral("only one of %1 may be given").arg(contentKeys.join(", ")));
+    if (route.contains("json") && route.contains("body"))
+        fail(QStringLiteral("only one of \"json\" and \"body\" may be given"));
 
     ScriptedReply reply;
-    reply.headers = headersOf(route);
-    if (route.contains("redirect")) {
-        reply.status = 302;
-        reply.headers.append({"Location", text(route, "redirect").toUtf8()});
+    const QJsonObject headers =
+        route.contains("headers") ? object(route.value("headers"), "\"headers\"") : QJsonObject();
+    for (auto it = headers.begin(); it != headers.end(); ++it) {
+        if (!it.value().isString())
+            fail(QStringLiteral("header \"%1\" must be a string").arg(it.key()));
+        reply.headers.append({it.key().toUtf8(), it.value().toString().toUtf8()});
     }
     if (route.contains("status"))
         reply.status = integer(route, "status", 100, 599);
-
-    const QString contentKey = contentKeys.value(0);
-    if (contentKey.startsWith("raw")) {
-        reply.raw = contentOf(route, contentKey);
-        if (reply.raw.isEmpty())
-            fail(QStringLiteral("\"%1\" must not be empty").arg(contentKey));
-    } else if (!contentKey.isEmpty()) {
-        reply.body = contentOf(route, contentKey);
+    if (route.contains("json")) {
+        reply.body = compactJson(route.value("json"));
+        if (!headers.keys().contains("Content-Type", Qt::CaseInsensitive))
+            reply.headers.append({QByteArray("Content-Type"), QByteArray("application/json")});
+    } else if (route.contains("body")) {
+        if (!route.value("body").isString())
+            fail(QStringLiteral("\"body\" must be a string"));
+        reply.body = route.value("body").toString().toUtf8();
     }
-    if (contentKey == "json" && !hasContentType(reply.headers))
-        reply.headers.append({QByteArray("Content-Type"), QByteArray("application/json")});
-
     if (route.contains("delayMs"))
-        reply.delayMs = integer(route, "delayMs", 0, Unbounded);
-    if (route.contains("silent"))
-        reply.silent = boolean(route, "silent");
-    if (route.contains("pieceSize"))
-        reply.pieceSize = integer(route, "pieceSize", 0, Unbounded);
-    if (route.contains("pieceIntervalMs"))
-        reply.pieceIntervalMs = integer(route, "pieceIntervalMs", 0, Unbounded);
-    if (route.contains("endless"))
-        reply.endless = boolean(route, "endless");
+        reply.delayMs = integer(route, "delayMs", 0, 600000);
+    if (route.contains("silent")) {
+        if (!route.value("silent").isBool())
+            fail(QStringLiteral("\"silent\" must be true or false"));
+        reply.silent = route.value("silent").toBool();
+    }
     return reply;
 }
 

@@ -6,14 +6,11 @@
 
 // The stand-in service's script, a JSON file:
 //   {"routes": {"/path": {route}, ...}}
-// A route may hold
-//   "status" (default 200, or 302 with "redirect"), "headers" {name: value},
-//   one body source: "json" (any value, sent compact, with "Content-Type: application/json"
-//   unless the headers name another), "body" (text, sent as UTF-8), "bodyBase64",
-//   "bodyRepeat" {"text", "count"}, or instead of an HTTP answer "raw" (text) or "rawBase64",
-//   "redirect" (the Location), "delayMs", "silent", "pieceSize", "pieceIntervalMs", "endless";
-// see ScriptedReply for what they do. Unknown keys make the file broken, so typos show.
-// The file is read afresh for every request, so a test may rewrite it while the service runs.
+// A route may hold "status" (default 200), "headers" {name: value}, one body: "json" (any value,
+// sent compact, with "Content-Type: application/json" unless the headers name another) or "body"
+// (text, sent as UTF-8), and "delayMs" or "silent"; see ScriptedReply for what they do. Unknown
+// keys make the file broken, so typos show. The file is read afresh for every request, so a
+// script may rewrite it while the service runs.
 class Scenario
 {
 public:

@@ -12,15 +12,12 @@
 class QTcpServer;
 class QTcpSocket;
 
-using HttpHeaders = QList<QPair<QByteArray, QByteArray>>;
-
 // How the server answers one request.
 struct ScriptedReply
 {
     int status = 200;
-    // Sent as given. Content-Length is added unless given here, the body is chunked or raw bytes
-    // are sent; "Connection: close" here closes the connection after the answer.
-    HttpHeaders headers;
+    // Sent as given; Content-Length is added, or chunked encoding for an endless body.
+    QList<QPair<QByteArray, QByteArray>> headers;
     QByteArray body;
     // Wait before anything is sent.
     int delayMs = 0;
@@ -47,16 +44,11 @@ struct RecordedRequest
     QByteArray method;
     QString path; // decoded path, without the query
     QString query; // the query as sent, percent-encoding kept, without "?"
-    HttpHeaders headers;
-    QByteArray body;
-
-    // The first header of that name (case-insensitive); empty when absent.
-    QByteArray header(const QByteArray &name) const;
 };
 
 // A loopback HTTP/1.1 server for tests and the stand-in service. Each request is answered by
 // the reply set for its path, by the handler when one is set, or with 404. Connections are kept
-// alive; requests sent ahead on one connection are answered in order, one after the other.
+// alive unless the client asks otherwise.
 class ScriptedHttpServer : public QObject
 {
     Q_OBJECT
@@ -65,7 +57,6 @@ public:
     using Handler = std::function<ScriptedReply(const RecordedRequest &)>;
 
     explicit ScriptedHttpServer(QObject *parent = nullptr);
-    ~ScriptedHttpServer() override;
 
     // Listens on 127.0.0.1; port 0 picks a free one.
     bool listen(quint16 port = 0);
@@ -75,27 +66,21 @@ public:
 
     void setReply(const QString &path, const ScriptedReply &reply);
     void setHandler(Handler handler);
-    // Forgets the replies, the handler and the recorded requests.
-    void clear();
 
-    QList<RecordedRequest> requests() const;
+    QList<RecordedRequest> requests() const { return m_requests; }
     // The requests made to one path, in order.
     QList<RecordedRequest> requestsTo(const QString &path) const;
 
 signals:
-    // Emitted before the request is answered, so a receiver may still set its reply.
     void requestReceived(const RecordedRequest &request);
 
 private:
-    void onNewConnection();
-    // Answers the requests waiting on the connection until one is still in progress.
     void serveInput(QTcpSocket *socket);
-    void answer(QTcpSocket *socket, const ScriptedReply &reply, bool keepAlive);
     void send(QTcpSocket *socket, const ScriptedReply &reply, bool keepAlive);
     void sendPieces(QTcpSocket *socket, const QByteArray &body, int pieceSize, int intervalMs,
                     bool keepAlive);
     void sendEndless(QTcpSocket *socket, int pieceSize, int intervalMs);
-    void finishAnswer(QTcpSocket *socket, bool keepAlive);
+    static void finishAnswer(QTcpSocket *socket, bool keepAlive);
     ScriptedReply replyFor(const RecordedRequest &request) const;
 
     QTcpServer *m_server;

@@ -1,0 +1,62 @@
+#include "app/instanceguard.h"
+#include "testhome.h"
+
+#include <QDir>
+#include <QTest>
+
+#include <sys/stat.h>
+
+namespace {
+
+bool setMode(const QString &folder, int mode)
+{
+    return QDir().mkpath(folder) && ::chmod(QFile::encodeName(folder).constData(), mode) == 0;
+}
+
+} // namespace
+
+class TestInstanceGuard : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void guard_data()
+    {
+        QTest::addColumn<int>("runtimeMode"); // -1: XDG_RUNTIME_DIR unset
+        QTest::addColumn<QString>("planted"); // by another: "own" folder open, or a "link"
+        QTest::addColumn<QString>("guardFolder"); // empty: no guard at all
+
+        const QString cache = "xdg_cache_home/veltro", none;
+        QTest::newRow("runtime folder") << 0700 << none << "xdg_runtime_dir";
+        QTest::newRow("no runtime folder") << -1 << none << cache;
+        QTest::newRow("runtime folder open to others") << 0755 << none << cache;
+        QTest::newRow("own folder open to others") << -1 << "own" << none;
+        QTest::newRow("link at the guard's name") << 0700 << "link" << none;
+    }
+
+    void guard()
+    {
+        QFETCH(int, runtimeMode);
+        QFETCH(QString, planted);
+        QFETCH(QString, guardFolder);
+
+        const TestHome home;
+        home.activate();
+        const QString runtime = home.path() + "/xdg_runtime_dir";
+        QVERIFY(runtimeMode < 0 ? qunsetenv("XDG_RUNTIME_DIR") : setMode(runtime, runtimeMode));
+        QVERIFY(planted != "own" || setMode(home.path() + "/xdg_cache_home/veltro", 0755));
+        QVERIFY(planted != "link" ||
+                QFile::link(home.path() + "/target", runtime + "/veltro.lock"));
+
+        // Where the guard lies tells that Qt's runtime folder, which may be in /tmp, was not asked.
+        InstanceGuard first(QStringLiteral("veltro")), second(QStringLiteral("veltro"));
+        QCOMPARE(first.tryAcquire(), !guardFolder.isEmpty());
+        QVERIFY(!second.tryAcquire());
+        QCOMPARE(QFileInfo(home.path() + '/' + guardFolder + "/veltro.lock").isFile(),
+                 !guardFolder.isEmpty());
+        QVERIFY(!QFileInfo::exists(home.path() + "/target"));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestInstanceGuard)
+#include "tst_instanceguard.moc"
