@@ -261,7 +261,7 @@ void TestReaders::sessionFile()
     home.activate();
     if (!userId.isEmpty() || !userName.isEmpty())
         home.signIn(userId, userName);
-    UserContext user;
+    UserContext user{Endpoints()};
     user.loadSession();
     QCOMPARE(user.userId(), userId);
     QCOMPARE(user.userName(), userName);
