@@ -104,8 +104,9 @@ void TestWebContent::initTestCase()
     server.setReply(QStringLiteral("/moved"), ScriptedReply::redirect(302, "/page"));
     server.setReply(QStringLiteral("/missing"), html("<h1>Not here</h1>", 404));
     server.setReply(QStringLiteral("/file"), html("payload"));
-    // The head at once, then a byte a second: never silent, yet the page ends only at 40 s.
+    // Silent for 5 s, while the page's renderer waits; then a byte a second up to 45 s.
     ScriptedReply trickle = html(QByteArray(40, ' '));
+    trickle.delayMs = 5000;
     trickle.pieceSize = 1;
     trickle.pieceIntervalMs = 1000;
     server.setReply(QStringLiteral("/trickle"), trickle);
@@ -175,7 +176,7 @@ void TestWebContent::pageActions_data()
     row("page sends a form", "document.forms.form.submit()");
     row("page reloads", "location.reload()");
     row("page starts a download", "document.getElementById('download').click()");
-    row("page raises dialogs", "alert(1), confirm(1) || prompt(1) != null && fetch('/target')");
+    row("page raises dialogs", "alert(1), (confirm(1) || prompt(1) != null) && fetch('/target')");
     row("page asks for a permission",
         "Notification.requestPermission().then(p => p == 'denied' || fetch('/target'))");
 }
