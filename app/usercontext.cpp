@@ -4,7 +4,6 @@
 #include "app/displayscale.h"
 #include "app/logging.h"
 #include "app/platform.h"
-#include "net/chttpreply.h"
 #include "net/jsonrequest.h"
 #include "net/strictjson.h"
 

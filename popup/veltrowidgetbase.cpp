@@ -1,10 +1,10 @@
 #include "popup/veltrowidgetbase.h"
 
 #include "app/browser.h"
-#include "app/logging.h"
 #include "app/usercontext.h"
 #include "net/endpoints.h"
 #include "net/strictjson.h"
+#include "popup/popuplog.h"
 
 #include <QEvent>
 #include <QGuiApplication>

@@ -1,7 +1,8 @@
 #include "popup/webpopuprequest.h"
 
-#include "app/logging.h"
+#include "net/answerbody.h"
 #include "net/strictjson.h"
+#include "popup/popuplog.h"
 
 #include <json/writer.h>
 
