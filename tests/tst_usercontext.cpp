@@ -1,21 +1,15 @@
 #include "app/instanceguard.h"
 #include "app/usercontext.h"
 #include "browserrecorder.h"
-#include "net/chttpreply.h"
 #include "scriptedhttpserver.h"
 #include "testhome.h"
 
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QRandomGenerator>
 #include <QScopeGuard>
-#include <QTcpServer>
 #include <QTest>
-#include <QUrlQuery>
-
-Q_DECLARE_METATYPE(ScriptedReply)
 
 namespace {
 
@@ -44,12 +38,6 @@ private slots:
     void loadSession();
     void brokenSessionFile_data();
     void brokenSessionFile();
-    void openSignedIn_data();
-    void openSignedIn();
-    void userNameReachesTheServiceIntact();
-    void slowServiceOpensThePlainPage_data();
-    void slowServiceOpensThePlainPage();
-    void stoppedServiceOpensThePlainPage();
     void guard_data();
     void guard();
 
@@ -141,153 +129,6 @@ void TestUserContext::brokenSessionFile()
     server->setReply(SessionPath, ScriptedReply::json(R"({"code":"0","tempSession":""})"));
     user.openSignedIn(QStringLiteral("/user/index"));
     QCOMPARE(browser.opened, QList<QUrl>{expected(QStringLiteral("/user/index"))});
-}
-
-void TestUserContext::openSignedIn_data()
-{
-    QTest::addColumn<QString>("uid");
-    QTest::addColumn<QString>("name");
-    QTest::addColumn<ScriptedReply>("reply");
-    QTest::addColumn<QString>("path");
-    QTest::addColumn<int>("requests");
-    QTest::addColumn<QString>("opened");
-
-    const QString index = QStringLiteral("/user/index");
-    const auto answer = [](const QByteArray &body) { return ScriptedReply::json(body); };
-    const ScriptedReply session = answer(R"({"code":"0","tempSession":"s-1"})");
-
-    QTest::newRow("session") << "42"
-                             << "ann" << session << index << 1
-                             << "/user/skip?tempSession=s-1&skipUrl=/user/index";
-    QTest::newRow("coupon page") << "42"
-                                 << "ann" << session << "/mycenter/getCouponInfo" << 1
-                                 << "/user/skip?tempSession=s-1&skipUrl=/mycenter/getCouponInfo";
-    QTest::newRow("any code text")
-        << "42"
-        << "ann" << answer(R"({"code":"E17","tempSession":"s-2"})") << index << 1
-        << "/user/skip?tempSession=s-2&skipUrl=/user/index";
-    QTest::newRow("path with its own query") << "42"
-                                             << "ann" << session << "/page?a=1&b=2" << 1
-                                             << "/user/skip?tempSession=s-1&skipUrl=/page?a=1&b=2";
-    QTest::newRow("session is encoded")
-        << "42"
-        << "ann" << answer(R"({"code":"0","tempSession":"a&b=c"})") << index << 1
-        << "/user/skip?tempSession=a%26b%3Dc&skipUrl=/user/index";
-    QTest::newRow("signed out") << ""
-                                << "" << session << index << 0 << index;
-    QTest::newRow("no user name") << "42"
-                                  << "" << session << index << 0 << index;
-    QTest::newRow("code as number")
-        << "42"
-        << "ann" << answer(R"({"code":0,"tempSession":"s-1"})") << index << 1 << index;
-    QTest::newRow("empty session")
-        << "42"
-        << "ann" << answer(R"({"code":"0","tempSession":""})") << index << 1 << index;
-    QTest::newRow("no session key") << "42"
-                                    << "ann" << answer(R"({"code":"0"})") << index << 1 << index;
-    QTest::newRow("session as number")
-        << "42"
-        << "ann" << answer(R"({"code":"0","tempSession":5})") << index << 1 << index;
-    QTest::newRow("top level array") << "42"
-                                     << "ann" << answer(R"(["s-1"])") << index << 1 << index;
-    QTest::newRow("top level null") << "42"
-                                    << "ann" << answer("null") << index << 1 << index;
-    QTest::newRow("not found") << "42"
-                               << "ann" << ScriptedReply::json(R"({"code":"0"})", 404) << index << 1
-                               << index;
-    QTest::newRow("redirected to a session")
-        << "42"
-        << "ann" << ScriptedReply::redirect(302, "/session/real") << index << 1
-        << "/user/skip?tempSession=r-1&skipUrl=/user/index";
-}
-
-void TestUserContext::openSignedIn()
-{
-    QFETCH(QString, uid);
-    QFETCH(QString, name);
-    QFETCH(ScriptedReply, reply);
-    QFETCH(QString, path);
-    QFETCH(int, requests);
-    QFETCH(QString, opened);
-
-    home->signIn(uid, name);
-    server->setReply(SessionPath, reply);
-    server->setReply(QStringLiteral("/session/real"),
-                     ScriptedReply::json(R"({"code":"0","tempSession":"r-1"})"));
-    UserContext user(Endpoints(server->baseUrl()));
-    user.loadSession();
-    user.openSignedIn(path);
-
-    QCOMPARE(server->requestsTo(SessionPath).size(), requests);
-    QCOMPARE(browser.opened, QList<QUrl>{expected(opened)});
-}
-
-void TestUserContext::userNameReachesTheServiceIntact()
-{
-    const QString name = QStringLiteral("a&b#c d+e=张三");
-    home->signIn(QStringLiteral("id 1&2"), name);
-    server->setReply(SessionPath, ScriptedReply::json(R"({"code":"0","tempSession":"s"})"));
-    UserContext user(Endpoints(server->baseUrl()));
-    user.loadSession();
-    int status = -1;
-    QCOMPARE(user.requestTempSession(&status), QStringLiteral("s"));
-    QCOMPARE(status, int(ReplyOk));
-
-    const QList<RecordedRequest> requests = server->requestsTo(SessionPath);
-    QCOMPARE(requests.size(), 1);
-    const QUrlQuery query(requests.first().query);
-    QCOMPARE(
-        query.queryItems(QUrl::FullyDecoded),
-        (QList<QPair<QString, QString>>{{QStringLiteral("userName"), name},
-                                        {QStringLiteral("userId"), QStringLiteral("id 1&2")}}));
-}
-
-void TestUserContext::slowServiceOpensThePlainPage_data()
-{
-    QTest::addColumn<ScriptedReply>("reply");
-    QTest::addColumn<int>("waitMs");
-
-    ScriptedReply silent;
-    silent.silent = true;
-    QTest::newRow("4 s of silence") << silent << 4000;
-    // Never silent for 4 s: only the bound on the whole request ends it.
-    ScriptedReply drip;
-    drip.endless = true;
-    drip.pieceSize = 1;
-    drip.pieceIntervalMs = 3000;
-    QTest::newRow("15 s in all") << drip << 15000;
-}
-
-void TestUserContext::slowServiceOpensThePlainPage()
-{
-    QFETCH(ScriptedReply, reply);
-    QFETCH(int, waitMs);
-
-    home->signIn(QStringLiteral("42"), QStringLiteral("ann"));
-    server->setReply(SessionPath, reply);
-    UserContext user(Endpoints(server->baseUrl()));
-    user.loadSession();
-
-    QElapsedTimer clock;
-    clock.start();
-    user.openSignedIn(QStringLiteral("/user/index"));
-    // The user waits this long with input held back; generous above for a loaded machine.
-    QVERIFY2(clock.elapsed() >= waitMs - 100 && clock.elapsed() < waitMs + 3000,
-             qPrintable(QString::number(clock.elapsed())));
-    QCOMPARE(browser.opened, QList<QUrl>{expected(QStringLiteral("/user/index"))});
-}
-
-void TestUserContext::stoppedServiceOpensThePlainPage()
-{
-    home->signIn(QStringLiteral("42"), QStringLiteral("ann"));
-    QTcpServer probe;
-    QVERIFY(probe.listen(QHostAddress::LocalHost));
-    const QString base = QStringLiteral("http://127.0.0.1:%1").arg(probe.serverPort());
-    probe.close();
-    UserContext user{Endpoints(base)};
-    user.loadSession();
-    user.openSignedIn(QStringLiteral("/user/index"));
-    QCOMPARE(browser.opened, QList<QUrl>{QUrl(base + QStringLiteral("/user/index"))});
 }
 
 void TestUserContext::guard_data()
