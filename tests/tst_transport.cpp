@@ -76,7 +76,7 @@ void TestTransport::replyShapes_data()
     QTest::addColumn<bool>("polled"); // whether the polled GET gives the body
     QTest::addColumn<int>("status");
     QTest::addColumn<QByteArray>("value"); // JSON; empty for null
-    QTest::addColumn<int>("follows"); // by the blocking request; Qt may retry the first
+    QTest::addColumn<int>("follows"); // redirects the blocking request follows
 
     const auto row = [](const char *name, const ScriptedReply &reply, bool polled, int status,
                         const QByteArray &value = "", int follows = 0) {
@@ -89,20 +89,18 @@ void TestTransport::replyShapes_data()
     };
     const auto json = ScriptedReply::json;
     const auto redirect = ScriptedReply::redirect;
-    const QByteArray object = R"({"a":1})", second = R"({"b":2})";
-    const QByteArray slow = R"({"slow":"answer in many small pieces"})";
+    const QByteArray object = R"({"a":1})", second = R"({"b":2})", slow = R"({"slow":"in pieces"})";
     ScriptedReply silent;
     silent.silent = true;
 
     row("object", json(object, 200), true, ReplyOk, object);
-    row("empty", json("", 200), true, ReplyOk);
-    row("zero byte after", json(object + QByteArray(1, '\0') + "\x01", 200), true, ReplyOk, object);
+    row("deep nesting", json(QByteArray(99999, '['), 200), true, ReplyOk);
     row("404", json(object, 404), false, ReplyNotFound);
     row("500", json(object, 500), false, ReplyError);
     row("302 to a path", redirect(302, "/second"), true, ReplyOk, second, 1);
     row("301, same host", redirect(301, "http://127.0.0.1:PORT/second"), true, ReplyOk, second, 1);
     row("302 to another host", redirect(302, "http://localhost:PORT/second"), true, ReplyError);
-    row("302 to another port", redirect(302, "http://127.0.0.1:1/second"), true, ReplyError);
+    row("302 to another port", redirect(302, "http://127.0.0.1:OTHER/second"), true, ReplyError);
     row("301 to another scheme", redirect(301, "file:///etc/hostname"), true, ReplyError);
     row("302 to a missing page", redirect(302, "/gone"), true, ReplyNotFound, "", 1);
     row("303 is not followed", redirect(303, "/second"), true, ReplyOk);
@@ -110,7 +108,7 @@ void TestTransport::replyShapes_data()
     row("redirect loop", redirect(302, "/loop"), true, ReplyError, "", JsonRequest::MaxRedirects);
     row("silence", silent, false, ReplyTimeout);
     row("drip outlasts the whole request", trickle(slow, 1, 200), false, ReplyError);
-    row("slow body, every gap short", trickle(slow, 8, 250), true, ReplyOk, slow);
+    row("slow body, every gap short", trickle(slow, 4, 250), true, ReplyOk, slow);
     row("cut in the headers", raw("HTTP/1.1 200 OK\r\nContent-Ty"), false, ReplyError);
     row("cut in the body", raw("HTTP/1.1 200 OK\r\nContent-Length: 9\r\n\r\n{"), false, ReplyError);
     row("garbage", raw(QByteArray::fromHex("9cf3002e7f0d0a").repeated(600)), false, ReplyError);
@@ -126,8 +124,11 @@ void TestTransport::replyShapes()
     QFETCH(QByteArray, value);
     QFETCH(int, follows);
 
+    ScriptedHttpServer elsewhere; // on this host, at another port
+    QVERIFY(elsewhere.listen());
     for (auto &[name, headerValue] : reply.headers)
-        headerValue.replace("PORT", QByteArray::number(server->port()));
+        headerValue.replace("PORT", QByteArray::number(server->port()))
+            .replace("OTHER", QByteArray::number(elsewhere.port()));
     server->setReply(QStringLiteral("/first"), reply);
     const QString address = server->baseUrl() + QStringLiteral("/first");
     const qint64 peakBefore = peakMemoryKiB(true);
@@ -152,6 +153,7 @@ void TestTransport::replyShapes()
     StrictJson::parse(value, expected);
     QCOMPARE(result, status);
     QVERIFY2(answer == expected, answer.toStyledString().c_str());
+    // Qt itself may ask for the first address again after a broken answer.
     QCOMPARE(server->requests().size() - server->requestsTo("/first").size(), follows);
 
     // Both end within their bounds, and no answer makes the memory grow past a bound.
@@ -188,9 +190,8 @@ void TestTransport::openSignedIn_data()
         "/user/skip?tempSession=r-1&skipUrl=/user/index");
     row("session is encoded", ScriptedReply::json(R"({"code":"0","tempSession":"a&b=c"})"),
         "/user/skip?tempSession=a%26b%3Dc&skipUrl=/user/index");
-    // The request's own limits: past them a longer limit would still get a valid session.
+    // The request's own limits: a longer one would still get a valid session, and sign in.
     row("4 s of silence", trickle(answer, 16, 6500), index, "42", "ann", 4000);
-    // Never silent for 4 s: only the bound on the whole request ends it, before the last piece.
     row("15 s in all", trickle(QByteArray(12, ' ') + answer, 4, 2000), index, "42", "ann", 15000);
 }
 
@@ -214,8 +215,7 @@ void TestTransport::openSignedIn()
     QVERIFY(waited.hasExpired());
     QCOMPARE(browser.opened, QList<QUrl>{QUrl(server->baseUrl() + opened)});
     const QList<RecordedRequest> requests = server->requestsTo("/user/getTempSession");
-    // Nobody to sign in: the service is not asked.
-    QCOMPARE(requests.size(), uid.isEmpty() || name.isEmpty() ? 0 : 1);
+    QCOMPARE(requests.size(), uid.isEmpty() || name.isEmpty() ? 0 : 1); // nobody, no request
     if (!requests.isEmpty())
         QCOMPARE(QUrlQuery(requests.first().query).queryItems(QUrl::FullyDecoded),
                  (QList<QPair<QString, QString>>{{"userName", name}, {"userId", uid}}));
