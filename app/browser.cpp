@@ -1,21 +1,16 @@
 #include "app/browser.h"
 
 #include "app/logging.h"
+#include "net/webaddress.h"
 
 #include <QDesktopServices>
 #include <QUrl>
 
 namespace Browser {
 
-bool isWebAddress(const QUrl &url)
-{
-    return url.isValid() &&
-        (url.scheme() == QLatin1String("http") || url.scheme() == QLatin1String("https"));
-}
-
 bool openWebPage(const QUrl &url)
 {
-    if (!isWebAddress(url)) {
+    if (!Net::isWebAddress(url)) {
         qCDebug(lcApp) << "refused to open" << url.toString();
         return false;
     }

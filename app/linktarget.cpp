@@ -1,7 +1,7 @@
 #include "app/linktarget.h"
 
-#include "app/browser.h"
 #include "net/endpoints.h"
+#include "net/webaddress.h"
 
 #include <QUrl>
 
@@ -22,7 +22,7 @@ LinkTarget LinkTarget::of(const QString &link, Rule rule, const Endpoints &endpo
     case Web:
         break;
     }
-    if (Browser::isWebAddress(QUrl(link)))
+    if (Net::isWebAddress(QUrl(link)))
         return {WebAddress, link};
     return {Refused, link};
 }

@@ -5,6 +5,3 @@
 // Silent unless enabled with QT_LOGGING_RULES="veltro.*=true": support's way to see why
 // nothing was shown.
 Q_DECLARE_LOGGING_CATEGORY(lcApp)
-Q_DECLARE_LOGGING_CATEGORY(lcNet)
-Q_DECLARE_LOGGING_CATEGORY(lcManager)
-Q_DECLARE_LOGGING_CATEGORY(lcPopup)

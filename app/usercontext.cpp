@@ -5,7 +5,6 @@
 #include "app/linktarget.h"
 #include "app/logging.h"
 #include "app/platform.h"
-#include "net/chttpreply.h"
 #include "net/jsonrequest.h"
 #include "net/strictjson.h"
 

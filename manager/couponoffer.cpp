@@ -1,6 +1,6 @@
 #include "manager/couponoffer.h"
 
-#include "app/logging.h"
+#include "manager/managerlog.h"
 #include "net/strictjson.h"
 
 #include <QDateTime>

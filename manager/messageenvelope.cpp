@@ -1,6 +1,6 @@
 #include "manager/messageenvelope.h"
 
-#include "app/logging.h"
+#include "manager/managerlog.h"
 #include "net/strictjson.h"
 
 std::optional<MessageEnvelope> MessageEnvelope::read(const QByteArray &answer)

@@ -1,8 +1,8 @@
 #include "manager/msgmanager.h"
 
-#include "app/logging.h"
 #include "app/usercontext.h"
 #include "manager/couponoffer.h"
+#include "manager/managerlog.h"
 #include "manager/messageenvelope.h"
 #include "net/strictjson.h"
 #include "popup/popupfactory.h"

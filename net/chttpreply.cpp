@@ -1,9 +1,7 @@
 #include "net/chttpreply.h"
 
-#include "app/logging.h"
-#include "net/endpoints.h"
+#include "net/netlog.h"
 
-#include <QBuffer>
 #include <QTimer>
 
 CHttpReply::CHttpReply(QNetworkReply *reply) : m_reply(reply), m_timer(new QTimer)
@@ -14,10 +12,6 @@ CHttpReply::CHttpReply(QNetworkReply *reply) : m_reply(reply), m_timer(new QTime
 
 CHttpReply::~CHttpReply()
 {
-    if (m_buffer) {
-        m_buffer->close();
-        delete m_buffer;
-    }
     delete m_timer;
     m_reply->deleteLater();
 }
@@ -34,11 +28,6 @@ void CHttpReply::start()
     connect(m_reply, &QNetworkReply::readyRead, this, &CHttpReply::replyreadyread);
     connect(m_timer, &QTimer::timeout, this, &CHttpReply::replytimeout);
     m_timer->start(m_timeoutMs);
-}
-
-QIODevice *CHttpReply::buffer() const
-{
-    return m_buffer;
 }
 
 void CHttpReply::replyfinish()
@@ -74,13 +63,11 @@ void CHttpReply::replyerror(QNetworkReply::NetworkError err)
 void CHttpReply::replyreadyread()
 {
     m_timer->stop();
-    if (!m_buffer) {
-        m_buffer = new QBuffer;
-        m_buffer->open(QIODevice::WriteOnly);
-    }
-    m_buffer->write(m_reply->readAll());
-    if (m_buffer->size() > MaxAnswerBytes) {
-        refuseOversizedAnswer();
+    if (!m_body.read(m_reply)) {
+        // Nothing more from this reply may change the outcome.
+        disconnect(m_reply, nullptr, this, nullptr);
+        m_status = ReplyError;
+        emit done();
         return;
     }
     m_timer->start(m_timeoutMs);
@@ -89,17 +76,5 @@ void CHttpReply::replyreadyread()
 void CHttpReply::replytimeout()
 {
     qCDebug(lcNet) << "no data for" << m_timeoutMs << "ms from" << m_reply->url().toString();
-    emit done();
-}
-
-void CHttpReply::refuseOversizedAnswer()
-{
-    qCDebug(lcNet) << "answer larger than" << MaxAnswerBytes << "bytes refused from"
-                   << m_reply->url().toString();
-    // Nothing more from this reply may change the outcome or grow the buffer.
-    disconnect(m_reply, nullptr, this, nullptr);
-    m_buffer->close();
-    m_buffer->setData(QByteArray());
-    m_status = ReplyError;
     emit done();
 }

@@ -1,20 +1,13 @@
 #pragma once
 
+#include "net/answerbody.h"
+#include "net/jsonrequest.h"
+
 #include <QNetworkReply>
 #include <QObject>
 #include <QString>
 
-class QBuffer;
-class QIODevice;
 class QTimer;
-
-enum ReplyStatus {
-    ReplyOk = 0,
-    ReplyError = 2,
-    ReplyTimeout = 3,
-    ReplyNotFound = 4,
-    ReplyRedirected = 5,
-};
 
 // Watches one reply for JsonRequest: collects its body, notes a 301/302 target and gives up
 // after a stretch of silence. done() fires once the outcome is known.
@@ -31,7 +24,7 @@ public:
 
     int status() const { return m_status; }
     QString redirectUrl() const { return m_redirectUrl; }
-    QIODevice *buffer() const;
+    const QByteArray &body() const { return m_body.bytes(); }
 
 signals:
     void done();
@@ -43,10 +36,8 @@ private slots:
     void replytimeout();
 
 private:
-    void refuseOversizedAnswer();
-
     QNetworkReply *m_reply;
-    QBuffer *m_buffer = nullptr;
+    AnswerBody m_body;
     int m_status = ReplyTimeout;
     QTimer *m_timer;
     int m_timeoutMs = 3000;

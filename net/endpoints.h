@@ -30,6 +30,3 @@ public:
 private:
     QString m_base;
 };
-
-// No answer of the service comes near this size; a larger one is refused rather than buffered.
-constexpr qint64 MaxAnswerBytes = 1024 * 1024;

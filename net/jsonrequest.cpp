@@ -1,9 +1,9 @@
 #include "net/jsonrequest.h"
 
-#include "app/browser.h"
-#include "app/logging.h"
 #include "net/chttpreply.h"
+#include "net/netlog.h"
 #include "net/strictjson.h"
+#include "net/webaddress.h"
 
 #include <QDeadlineTimer>
 #include <QEventLoop>
@@ -50,13 +50,8 @@ Hop fetch(const QUrl &address, int silenceMs, const QDeadlineTimer &deadline)
     }
     hop.status = watcher.status();
     hop.redirectUrl = watcher.redirectUrl();
-    QIODevice *buffer = watcher.buffer();
-    if (hop.status == ReplyOk && buffer) {
-        if (buffer->isOpen())
-            buffer->close();
-        buffer->open(QIODevice::ReadOnly);
-        hop.body = buffer->readAll();
-    }
+    if (hop.status == ReplyOk)
+        hop.body = watcher.body();
     return hop;
 }
 
@@ -69,7 +64,7 @@ int portOf(const QUrl &url)
 // signed in, and another host, port or kind of address would put a stranger's value there.
 bool isSameService(const QUrl &origin, const QUrl &target)
 {
-    return Browser::isWebAddress(target) && target.host() == origin.host() &&
+    return Net::isWebAddress(target) && target.host() == origin.host() &&
         portOf(target) == portOf(origin);
 }
 
@@ -94,7 +89,7 @@ Json::Value JsonRequest::get(int *status, int silenceMs, int totalMs) const
         hop = fetch(address, silenceMs, deadline);
     }
     *status = hop.status;
-    if (hop.status != ReplyOk || hop.body.isNull())
+    if (hop.status != ReplyOk || hop.body.isEmpty())
         return Json::Value();
     Json::Value root;
     if (!StrictJson::parse(hop.body, root))

@@ -4,6 +4,15 @@
 
 #include <QString>
 
+// How a JsonRequest ended.
+enum ReplyStatus {
+    ReplyOk = 0,
+    ReplyError = 2,
+    ReplyTimeout = 3,
+    ReplyNotFound = 4,
+    ReplyRedirected = 5,
+};
+
 // A GET that blocks in a local event loop (user input held back) until the answer has ended,
 // the request has failed, nothing has arrived for silenceMs, or totalMs have passed since the
 // call. 301 and 302 are followed only to http or https on the first address's host and port.

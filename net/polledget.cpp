@@ -1,7 +1,7 @@
 #include "net/polledget.h"
 
-#include "app/logging.h"
-#include "net/endpoints.h"
+#include "net/answerbody.h"
+#include "net/netlog.h"
 
 #include <QEventLoop>
 #include <QNetworkAccessManager>
@@ -27,12 +27,9 @@ std::optional<QByteArray> fetch(const QString &address, int timeoutMs)
     QObject::connect(&deadline, &QTimer::timeout, &loop, &QEventLoop::quit);
     QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
 
-    QByteArray body;
-    bool oversized = false;
+    AnswerBody body;
     QObject::connect(reply, &QNetworkReply::readyRead, &loop, [&] {
-        body += reply->readAll();
-        if (body.size() > MaxAnswerBytes) {
-            oversized = true;
+        if (!body.read(reply)) {
             reply->disconnect(&loop);
             loop.quit();
         }
@@ -41,10 +38,8 @@ std::optional<QByteArray> fetch(const QString &address, int timeoutMs)
     deadline.start(timeoutMs);
     loop.exec();
 
-    if (oversized || body.size() + reply->bytesAvailable() > MaxAnswerBytes) {
-        qCDebug(lcNet) << "answer larger than" << MaxAnswerBytes << "bytes refused:" << address;
+    if (!body.read(reply))
         return std::nullopt;
-    }
     if (!reply->isFinished()) {
         qCDebug(lcNet) << "no answer within" << timeoutMs << "ms:" << address;
         return std::nullopt;
@@ -53,7 +48,7 @@ std::optional<QByteArray> fetch(const QString &address, int timeoutMs)
         qCDebug(lcNet) << "request failed:" << reply->errorString() << address;
         return std::nullopt;
     }
-    return body + reply->readAll();
+    return body.bytes();
 }
 
 } // namespace PolledGet

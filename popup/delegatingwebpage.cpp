@@ -1,6 +1,6 @@
 #include "popup/delegatingwebpage.h"
 
-#include "app/logging.h"
+#include "popup/popuplog.h"
 
 #include <QAuthenticator>
 #include <QChildEvent>

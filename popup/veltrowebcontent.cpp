@@ -1,11 +1,11 @@
 #include "popup/veltrowebcontent.h"
 
-#include "app/browser.h"
 #include "app/linktarget.h"
-#include "app/logging.h"
 #include "app/usercontext.h"
 #include "net/strictjson.h"
+#include "net/webaddress.h"
 #include "popup/delegatingwebpage.h"
+#include "popup/popuplog.h"
 
 #include <QTimer>
 #include <QWebEngineLoadingInfo>
@@ -60,7 +60,7 @@ void VeltroWebContent::createBody()
     // Any other scheme would let the service point the engine at local files or at the
     // desktop's handlers; such an address is never handed to Chromium.
     const QUrl address(contentUrl);
-    if (!Browser::isWebAddress(address)) {
+    if (!Net::isWebAddress(address)) {
         qCDebug(lcPopup) << "refused to load" << contentUrl << "- not an http or https address";
         onLoadFineshed(false);
         return;

@@ -1,9 +1,9 @@
 #include "popup/webpopupprocess.h"
 
-#include "app/browser.h"
-#include "app/logging.h"
 #include "app/platform.h"
 #include "net/strictjson.h"
+#include "net/webaddress.h"
+#include "popup/popuplog.h"
 #include "popup/webpopuprequest.h"
 
 #include <QCoreApplication>
@@ -31,7 +31,7 @@ bool WebPopupProcess::hasContent() const
     try {
         const QUrl page(StrictJson::textMember(content, "contentUrl"));
         if (StrictJson::textMember(content, "title").isEmpty() ||
-            StrictJson::textMember(content, "brief").isEmpty() || !Browser::isWebAddress(page)) {
+            StrictJson::textMember(content, "brief").isEmpty() || !Net::isWebAddress(page)) {
             qCDebug(lcPopup) << "nothing to show: the web page message lacks a title, a brief "
                                 "text or an http or https contentUrl";
             return false;

@@ -1,8 +1,9 @@
 #include "popup/webpopuprequest.h"
 
-#include "app/logging.h"
 #include "app/usercontext.h"
+#include "net/answerbody.h"
 #include "net/strictjson.h"
+#include "popup/popuplog.h"
 
 #include <json/writer.h>
 
