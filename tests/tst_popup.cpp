@@ -15,7 +15,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QTest>
-#include <QTextDocument>
+#include <QTextDocumentFragment>
 #include <QTimer>
 #include <QTranslator>
 
@@ -39,9 +39,8 @@ Json::Value fromJson(QByteArray json)
 QStringList labelTexts(const QWidget *popup)
 {
     QStringList texts;
-    QTextDocument document;
     for (const QLabel *label : popup->findChildren<QLabel *>())
-        document.setHtml(label->text()), texts.append(document.toPlainText());
+        texts.append(QTextDocumentFragment::fromHtml(label->text()).toPlainText());
     return texts;
 }
 
@@ -69,13 +68,6 @@ QWidget *shown(const QString &kind, const UserContext &user,
     if (popup->keepByManager() || !popup->showPopup())
         return nullptr;
     return dynamic_cast<QWidget *>(popup.release());
-}
-
-// After its slide-in, only the user moves the popup.
-bool slidIn(const QWidget *popup)
-{
-    const auto *slide = popup->findChild<QPropertyAnimation *>();
-    return slide && QTest::qWaitFor([&] { return slide->state() == QAbstractAnimation::Stopped; });
 }
 
 } // namespace
@@ -115,10 +107,8 @@ private slots:
         for (const QString &link : QStringList{News, "https://a.example/", base + "/USER/INDEX",
                                                base + user + "/", base + coupons})
             QTest::addRow("message, %s", qPrintable(link)) << message << link << address << link;
-        QTest::newRow("message, user page") << message << "http://a/user/index" << signedIn << user;
         QTest::newRow("web, user page") << web << base + user << address << base + user;
         QTest::newRow("coupon, its page") << coupon << base + coupons << signedIn << coupons;
-        QTest::newRow("coupon, its path") << coupon << coupons << signedIn << coupons;
         for (const QString &link : QStringList{base + user, base + "/MyCenter/getCouponInfo",
                                                base + coupons + "/", "http://a" + coupons, ""})
             QTest::addRow("coupon, %s", qPrintable(link)) << coupon << link << signedIn << user;
@@ -147,9 +137,9 @@ private slots:
         row("close", "message", News, "close", "");
         row("entity in the link", "message", entity, "Detail", entity);
         row("file", "message", "file:///x", "brief", "");
-        row("user page, signed out", "message", "http://a/user/index", "Detail", user);
+        row("user page", "message", "http://a/user/index", "Detail", user);
         row("notice", "notice", News, "Detail", base + "/");
-        row("coupon, view", "coupon", user, "coupon",
+        row("coupon", "coupon", user, "coupon",
             base + "/user/skip?tempSession=t&skipUrl=/mycenter/getCouponInfo");
     }
 
@@ -158,7 +148,6 @@ private slots:
         QFETCH(QString, kind);
         QFETCH(QString, jmpUrl);
         QFETCH(QString, gesture);
-        QFETCH(QString, opened);
 
         // Only a signed-in user is offered coupons.
         home.signIn(kind == "coupon" ? "42" : "", "ann");
@@ -173,12 +162,12 @@ private slots:
         QTimer::singleShot(5000, popup, [] { QCoreApplication::exit(1); });
         QCOMPARE(QApplication::exec(), 0);
         QVERIFY(popup.isNull());
-        QCOMPARE(browser.opened, opened.isEmpty() ? QList<QUrl>() : QList{QUrl(opened)});
+        QTEST(QUrl::toStringList(browser.opened).join(' '), "opened");
     }
 
     void content_data()
     {
-        // The texts of the body and the bottom bar; none when the popup refuses to show.
+        // The texts below the title bar; none when the popup refuses to show.
         columns<QByteArray, QStringList>("json", "texts");
         const auto row = [](const char *name, const QByteArray &json, const QStringList &texts) {
             QTest::newRow(name) << json << texts;
@@ -191,8 +180,6 @@ private slots:
         row("number as link", "{'title':'T','brief':'B','jmpUrl':5}", {"T", "B"});
         row("link with markup", R"({'title':'T','brief':'B','jmpUrl':'\"><i>y</i>'})",
             {"T", "B", "Detail"});
-        row("escaped coupon value", "{'title':'&lt;img src=" + file + "&gt;','brief':'B'}",
-            {"<img src=" + file + ">", "B"});
         row("image from a file", "{'title':'<img src=" + file + ">T','brief':'B'}", {});
         row("style sheet from a file",
             "{'title':'T','brief':'<style>@import url(" + file + ");</style>B'}", {});
@@ -209,7 +196,6 @@ private slots:
     void content()
     {
         QFETCH(QByteArray, json);
-        // Past the title bar's logo and name.
         const QWidget *popup = shown("message", signedOut, fromJson(json));
         QTEST(popup ? labelTexts(popup).mid(2) : QStringList(), "texts");
     }
@@ -218,15 +204,12 @@ private slots:
     {
         QTranslator zh;
         QVERIFY(zh.load(":/Veltro/veltro_zh.qm") && QCoreApplication::installTranslator(&zh));
-        const QWidget *plain =
-            shown("message", signedOut, fromJson("{'title':'T','brief':'B','jmpUrl':'http://a/'}"));
         const QWidget *notice = shown("notice", signedOut), *coupon = shown("coupon", signedOut);
-        QVERIFY(plain && notice && coupon);
-        const auto *close = plain->findChild<QPushButton *>();
+        QVERIFY(notice && coupon);
+        const auto *close = notice->findChild<QPushButton *>();
         QVERIFY(close && close->toolTip() == "关闭" && close->accessibleName() == "关闭");
-        QCOMPARE(labelTexts(plain), QStringList({"", "Lumaview", "T", "B", "查看详情"}));
-        QCOMPARE(labelTexts(notice).mid(2),
-                 QStringList({"您收到了一条消息",
+        QCOMPARE(labelTexts(notice),
+                 QStringList({"", "Lumaview", "您收到了一条消息",
                               "您刚刚收到了一条消息，但是因为软件版本过低无法显示。请点击此段文"
                               "字跳转到官网下载最新版本，安装后即可查看此类消息",
                               "查看详情"}));
@@ -235,27 +218,27 @@ private slots:
 
     void placement()
     {
-        // Each display is a CTest entry of its own: the layout follows the DPI found.
+        // Each display is a CTest entry of its own: the layout of the popup and its three parts
+        // follows the DPI found.
         const QScreen *screen = QGuiApplication::primaryScreen();
-        const int dpi = qRound(screen->logicalDotsPerInchY());
         const QMap<int, QList<QRect>> layouts{
-            {96, {{0, 0, 300, 30}, {0, 30, 300, 130}, {0, 160, 300, 40}}},
-            {144, {{0, 0, 450, 45}, {0, 45, 450, 195}, {0, 240, 450, 60}}},
-            {168, {{0, 0, 525, 52}, {0, 52, 525, 227}, {0, 280, 525, 70}}}};
+            {96, {{0, 0, 300, 200}, {0, 0, 300, 30}, {0, 30, 300, 130}, {0, 160, 300, 40}}},
+            {144, {{0, 0, 450, 300}, {0, 0, 450, 45}, {0, 45, 450, 195}, {0, 240, 450, 60}}},
+            {168, {{0, 0, 525, 350}, {0, 0, 525, 52}, {0, 52, 525, 227}, {0, 280, 525, 70}}}};
         QWidget *popup = shown("message", signedOut);
         QVERIFY(popup);
-        QList<QRect> parts;
+        QList<QRect> parts{popup->rect()};
         for (const QWidget *part : popup->findChildren<QWidget *>(Qt::FindDirectChildrenOnly))
             parts.append(part->geometry());
-        QCOMPARE(parts, layouts[dpi]);
-        QCOMPARE(popup->rect(), parts.first().united(parts.last()));
+        QCOMPARE(parts, layouts[qRound(screen->logicalDotsPerInchY())]);
         // It slides up from below the primary screen into the corner of its available area.
         const QRect available = screen->availableGeometry();
         QCOMPARE(popup->geometry().topRight(),
                  QPoint(available.right(), screen->geometry().bottom() + 1));
-        QVERIFY(slidIn(popup));
+        const auto *slide = popup->findChild<QPropertyAnimation *>();
+        QTRY_VERIFY(slide && slide->state() == QAbstractAnimation::Stopped);
         QCOMPARE(popup->geometry().bottomRight(), available.bottomRight());
-
+        // After its slide-in, only the user moves the popup.
         const auto drag = [&](QPoint pressAt, Qt::MouseButton held, QPoint offset) {
             QWidget *target = popup->childAt(pressAt) ? popup->childAt(pressAt) : popup;
             const QPoint pointer = popup->mapToGlobal(pressAt), start = popup->pos();
@@ -265,8 +248,7 @@ private slots:
             QTest::mouseRelease(target, held, {}, target->mapFromGlobal(pointer + offset));
             return popup->pos() - start;
         };
-        // The left button drags by the title bar and the bottom line; once released, the right
-        // one held moves nothing.
+        // The left button drags by the title bar and by the bottom line, until it is released.
         for (const QPoint pressAt : {QPoint(4, 4), QPoint(150, popup->height() - 5)}) {
             QCOMPARE(drag(pressAt, Qt::LeftButton, QPoint(-120, -70)), QPoint(-120, -70));
             QCOMPARE(drag(pressAt, Qt::RightButton, QPoint(40, 30)), QPoint());
@@ -279,7 +261,6 @@ private slots:
         // The helper: a shell script, or the real one when empty.
         columns<QByteArray, QString, bool>("script", "page", "shown");
         QTest::newRow("missing") << QByteArray("missing") << "/page" << false;
-        QTest::newRow("crashes") << QByteArray("kill -SEGV $$") << "/page" << false;
         QTest::newRow("silent") << QByteArray("exec sleep 60") << "/page" << false;
         QTest::newRow("talks nonsense") << QByteArray("echo shown.") << "/page" << false;
         QTest::newRow("page loaded") << QByteArray() << "/page" << true;
@@ -299,8 +280,7 @@ private slots:
                  file.setPermissions(QFile::ReadOwner | QFile::ExeOwner)));
         file.close();
         // The page takes the place of the texts: a brief too long for a label keeps nothing away.
-        Json::Value message = fromJson("{'title':'T'}");
-        message["brief"] = std::string(1000, 'b');
+        Json::Value message = fromJson("{'title':'T','brief':'" + QByteArray(1000, 'b') + "'}");
         message["contentUrl"] = (server.baseUrl() + page).toStdString();
         // A scripted helper gets a short bound for its report, the real one the program's own.
         WebPopupProcess popup(signedOut, helper,
