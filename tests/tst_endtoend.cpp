@@ -161,6 +161,15 @@ void TestEndToEnd::scenario()
         const auto refused = [](auto &copy) { return copy->ended() && copy->exitCode() == 0; };
         QTRY_VERIFY_WITH_TIMEOUT(std::count_if(copies.begin(), copies.end(), refused) == 7, 2000);
         QTRY_COMPARE_WITH_TIMEOUT(service->requests().size(), 1, StartMs);
+        // The one that asked gives up on the silent service when the manager's GET runs out.
+        const auto holder =
+            std::find_if(copies.begin(), copies.end(), [](auto &copy) { return !copy->ended(); });
+        QVERIFY(holder != copies.end());
+        QElapsedTimer clock;
+        clock.start();
+        QVERIFY2((*holder)->endsWell(), (*holder)->diagnostics());
+        QVERIFY2(clock.elapsed() > 13000 && clock.elapsed() < 25000,
+                 QByteArray::number(clock.elapsed()));
     }
     QVERIFY2(copies.size() > 1 || veltro.showsPopup(), veltro.diagnostics());
     if (story.contains("service stops"))
