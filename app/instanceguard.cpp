@@ -2,7 +2,9 @@
 
 #include "app/logging.h"
 
-#ifndef Q_OS_WIN
+#ifdef Q_OS_WIN
+#include <QCryptographicHash>
+#else
 #include <QDir>
 #include <QFile>
 #include <QStandardPaths>
@@ -15,8 +17,30 @@
 
 #ifdef Q_OS_WIN
 
+namespace {
+
+// The name Qt 4.8 to 6.4 derive from a key (QSharedMemoryPrivate::makePlatformSafeKey): a prefix,
+// the key's ASCII letters, the hex SHA-1 of its UTF-8. Qt may change that derivation; copies built
+// with another Qt keep each other out only if the name is set. For "veltro" it is
+// qipc_sharedmemory_veltro359a0f942a19cad173d97d5a772e40d19d5a0c22.
+QString segmentName(const QString &key)
+{
+    QString name = QStringLiteral("qipc_sharedmemory_");
+    for (const QChar c : key) {
+        if ((c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z'))
+            name += c;
+    }
+    return name +
+        QLatin1String(QCryptographicHash::hash(key.toUtf8(), QCryptographicHash::Sha1).toHex());
+}
+
+} // namespace
+
 // The kernel frees the segment with the last process that maps it.
-InstanceGuard::InstanceGuard(const QString &key) : m_segment(key) { }
+InstanceGuard::InstanceGuard(const QString &key)
+{
+    m_segment.setNativeKey(segmentName(key));
+}
 
 InstanceGuard::~InstanceGuard() = default;
 
