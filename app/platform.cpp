@@ -31,8 +31,10 @@ void prepareDisplay()
 
 void substituteFonts()
 {
+    // On a Windows without it: its UI face, or SimSun, which any Windows with Chinese support has.
     QFont::insertSubstitutions(QStringLiteral("Microsoft YaHei"),
-                               {QStringLiteral("WenQuanYi Micro Hei"),
+                               {QStringLiteral("Microsoft YaHei UI"), QStringLiteral("SimSun"),
+                                QStringLiteral("WenQuanYi Micro Hei"),
                                 QStringLiteral("Noto Sans CJK SC"), QStringLiteral("Noto Sans SC"),
                                 QStringLiteral("Source Han Sans SC"),
                                 QStringLiteral("Droid Sans Fallback")});

@@ -15,8 +15,8 @@ namespace Platform {
 // xcb is preferred because a Wayland client cannot place its own window.
 void prepareDisplay();
 
-// The style sheets name "Microsoft YaHei", a Windows font; elsewhere it maps to a font that
-// covers Chinese.
+// The style sheets name "Microsoft YaHei", a Windows font; where it is missing, on Windows or
+// elsewhere, it maps to a font that covers Chinese.
 void substituteFonts();
 
 // The program's persistent values: the registry key
