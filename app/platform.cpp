@@ -54,6 +54,15 @@ QString documentsFolder()
     return QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
 }
 
+void allowForegroundChange()
+{
+#ifdef Q_OS_WIN
+    // Only the process that received the last input, the click on the popup, may hand this on.
+    if (!AllowSetForegroundWindow(ASFW_ANY))
+        qCDebug(lcApp) << "the browser may open behind other windows:" << GetLastError();
+#endif
+}
+
 bool startChild(QProcess &child, int timeoutMs)
 {
 #ifdef Q_OS_WIN

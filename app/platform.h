@@ -28,6 +28,10 @@ std::unique_ptr<QSettings> openStore();
 // The user's Documents folder; empty when it cannot be determined.
 QString documentsFolder();
 
+// Lets the browser that is started next come to the front: the popup never becomes the active
+// window, so the browser would otherwise open behind the user's work.
+void allowForegroundChange();
+
 // Starts a helper that ends with this process, however this one ends, so that a killed program
 // leaves no popup behind. False when it could not be started within timeoutMs.
 bool startChild(QProcess &child, int timeoutMs);
