@@ -15,6 +15,11 @@ namespace Platform {
 // xcb is preferred because a Wayland client cannot place its own window.
 void prepareDisplay();
 
+// Called once the application object exists, which has read those settings: takes back what
+// prepareDisplay set, so that the browser and other programs started from here do not inherit
+// them. The web helper makes the same choices for itself.
+void restoreEnvironment();
+
 // The style sheets name "Microsoft YaHei", a Windows font; elsewhere it maps to a font that
 // covers Chinese.
 void substituteFonts();

@@ -49,6 +49,10 @@ public:
         QProcessEnvironment environment = home.environment();
         environment.insert("PATH", VELTRO_TEST_BROWSER ":" + environment.value("PATH"));
         environment.insert("QT_LOGGING_RULES", "veltro.*=true");
+        // Under Wayland with XWayland at hand the program picks xcb: neither that nor its own
+        // scaling setting may reach the browser.
+        environment.insert("WAYLAND_DISPLAY", "wayland-none");
+        environment.remove("QT_ENABLE_HIGHDPI_SCALING");
         setProcessEnvironment(environment);
         setProcessChannelMode(MergedChannels);
         start(VELTRO_EXE, {});
