@@ -74,6 +74,18 @@ std::unique_ptr<QSettings> openStore()
     return store;
 }
 
+bool storeNeedsSync(const QSettings &store)
+{
+#ifdef Q_OS_WIN
+    // There the native store is the registry, which keeps a written value without a flush, while
+    // sync() is RegFlushKey: it holds the user's whole hive until the disk has it.
+    return store.format() != QSettings::NativeFormat;
+#else
+    Q_UNUSED(store);
+    return true;
+#endif
+}
+
 QString documentsFolder()
 {
     return QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);

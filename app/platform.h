@@ -30,6 +30,10 @@ void substituteFonts();
 // machine-wide values are read.
 std::unique_ptr<QSettings> openStore();
 
+// Whether a value written to the store outlives a sudden end of the process only after
+// QSettings::sync(): true for a file, false for the Windows registry.
+bool storeNeedsSync(const QSettings &store);
+
 // The user's Documents folder; empty when it cannot be determined.
 QString documentsFolder();
 
