@@ -1,6 +1,7 @@
 #include "app/browser.h"
 
 #include "app/logging.h"
+#include "app/platform.h"
 #include "net/webaddress.h"
 
 #include <QDesktopServices>
@@ -15,6 +16,7 @@ bool openWebPage(const QUrl &url)
         return false;
     }
     qCDebug(lcApp) << "opening" << url.toString();
+    Platform::allowForegroundChange();
     return QDesktopServices::openUrl(url);
 }
 

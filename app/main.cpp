@@ -18,6 +18,7 @@ int main(int argc, char *argv[])
 
     Platform::prepareDisplay();
     QApplication app(argc, argv);
+    Platform::restoreEnvironment();
     Platform::substituteFonts();
 
     Catalogues::install();

@@ -3,6 +3,7 @@
 #include "app/logging.h"
 
 #include <QFont>
+#include <QList>
 #include <QProcess>
 #include <QSettings>
 #include <QStandardPaths>
@@ -16,17 +17,41 @@
 
 namespace Platform {
 
+namespace {
+
+// The variables prepareDisplay set; those the user set are not among them.
+QList<const char *> &ownVariables()
+{
+    static QList<const char *> variables;
+    return variables;
+}
+
+void setOwn(const char *variable, const char *value)
+{
+    qputenv(variable, value);
+    ownVariables().append(variable);
+}
+
+} // namespace
+
 void prepareDisplay()
 {
     if (!qEnvironmentVariableIsSet("QT_ENABLE_HIGHDPI_SCALING"))
-        qputenv("QT_ENABLE_HIGHDPI_SCALING", "0");
+        setOwn("QT_ENABLE_HIGHDPI_SCALING", "0");
 #ifndef Q_OS_WIN
     if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM") && qEnvironmentVariableIsSet("DISPLAY") &&
         (qEnvironmentVariableIsSet("WAYLAND_DISPLAY") ||
          qEnvironmentVariable("XDG_SESSION_TYPE") == QLatin1String("wayland"))) {
-        qputenv("QT_QPA_PLATFORM", "xcb");
+        setOwn("QT_QPA_PLATFORM", "xcb");
     }
 #endif
+}
+
+void restoreEnvironment()
+{
+    for (const char *variable : std::as_const(ownVariables()))
+        qunsetenv(variable);
+    ownVariables().clear();
 }
 
 void substituteFonts()
@@ -51,9 +76,30 @@ std::unique_ptr<QSettings> openStore()
     return store;
 }
 
+bool storeNeedsSync(const QSettings &store)
+{
+#ifdef Q_OS_WIN
+    // There the native store is the registry, which keeps a written value without a flush, while
+    // sync() is RegFlushKey: it holds the user's whole hive until the disk has it.
+    return store.format() != QSettings::NativeFormat;
+#else
+    Q_UNUSED(store);
+    return true;
+#endif
+}
+
 QString documentsFolder()
 {
     return QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+}
+
+void allowForegroundChange()
+{
+#ifdef Q_OS_WIN
+    // Only the process that received the last input, the click on the popup, may hand this on.
+    if (!AllowSetForegroundWindow(ASFW_ANY))
+        qCDebug(lcApp) << "the browser may open behind other windows:" << GetLastError();
+#endif
 }
 
 bool startChild(QProcess &child, int timeoutMs)

@@ -15,6 +15,11 @@ namespace Platform {
 // xcb is preferred because a Wayland client cannot place its own window.
 void prepareDisplay();
 
+// Called once the application object exists, which has read those settings: takes back what
+// prepareDisplay set, so that the browser and other programs started from here do not inherit
+// them. The web helper makes the same choices for itself.
+void restoreEnvironment();
+
 // The style sheets name "Microsoft YaHei", a Windows font; where it is missing, on Windows or
 // elsewhere, it maps to a font that covers Chinese.
 void substituteFonts();
@@ -25,8 +30,16 @@ void substituteFonts();
 // machine-wide values are read.
 std::unique_ptr<QSettings> openStore();
 
+// Whether a value written to the store outlives a sudden end of the process only after
+// QSettings::sync(): true for a file, false for the Windows registry.
+bool storeNeedsSync(const QSettings &store);
+
 // The user's Documents folder; empty when it cannot be determined.
 QString documentsFolder();
+
+// Lets the browser that is started next come to the front: the popup never becomes the active
+// window, so the browser would otherwise open behind the user's work.
+void allowForegroundChange();
 
 // Starts a helper that ends with this process, however this one ends, so that a killed program
 // leaves no popup behind. False when it could not be started within timeoutMs.

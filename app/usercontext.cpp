@@ -8,6 +8,7 @@
 #include "net/jsonrequest.h"
 #include "net/strictjson.h"
 
+#include <QFile>
 #include <QSettings>
 #include <QUrl>
 
@@ -21,6 +22,21 @@ constexpr int SessionTotalMs = 15000;
 QString queryValue(const QString &value)
 {
     return QString::fromLatin1(QUrl::toPercentEncoding(value));
+}
+
+// The raw bytes of a key of the [usersession] section.
+QByteArray rawSessionValue(const QByteArray &file, const QByteArray &key)
+{
+    bool inSection = false;
+    for (const QByteArray &line : file.split('\n')) {
+        const QByteArray text = line.trimmed();
+        const qsizetype equals = text.indexOf('=');
+        if (text.startsWith('['))
+            inSection = text.compare("[usersession]", Qt::CaseInsensitive) == 0;
+        else if (inSection && equals > 0 && text.left(equals).trimmed() == key)
+            return text.mid(equals + 1).trimmed();
+    }
+    return QByteArray();
 }
 
 } // namespace
@@ -40,7 +56,7 @@ QString UserContext::sessionFolder()
     return documents + QStringLiteral("/Lumaview");
 }
 
-void UserContext::loadSession()
+void UserContext::loadSession(QStringDecoder codePage)
 {
     const QString folder = sessionFolder();
     if (folder.isEmpty()) {
@@ -48,8 +64,17 @@ void UserContext::loadSession()
         return;
     }
     const QSettings session(folder + QStringLiteral("/usersession.ini"), QSettings::IniFormat);
-    m_userId = session.value(QStringLiteral("/usersession/uid")).toString();
-    m_userName = session.value(QStringLiteral("/usersession/accoutName")).toString();
+    // QSettings reads raw bytes as UTF-8 and replaces what is not.
+    const auto read = [&](const QString &key) {
+        const QString value = session.value(QStringLiteral("/usersession/") + key).toString();
+        if (!value.contains(QChar::ReplacementCharacter))
+            return value;
+        QFile file(session.fileName());
+        file.open(QIODevice::ReadOnly);
+        return QString(codePage(rawSessionValue(file.readAll(), key.toLatin1())));
+    };
+    m_userId = read(QStringLiteral("uid"));
+    m_userName = read(QStringLiteral("accoutName"));
     if (m_userId.isEmpty())
         qCDebug(lcApp) << "nobody signed in according to" << session.fileName();
 }

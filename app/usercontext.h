@@ -5,6 +5,7 @@
 #include <json/value.h>
 
 #include <QString>
+#include <QStringDecoder>
 
 class LinkTarget;
 
@@ -19,8 +20,10 @@ public:
     // Lumaview's folder inside the user's Documents folder; empty when that is unknown.
     static QString sessionFolder();
 
-    // Reads Lumaview's session file once; a missing file or key leaves the user signed out.
-    void loadSession();
+    // Reads Lumaview's session file once; a missing file or key leaves the user signed out. A
+    // value that is not UTF-8 is read in codePage: Lumaview may write the system's ANSI code page
+    // (GBK on a Chinese Windows).
+    void loadSession(QStringDecoder codePage = QStringDecoder(QStringDecoder::System));
 
     const QString &userId() const { return m_userId; }
     const QString &userName() const { return m_userName; }

@@ -31,6 +31,7 @@ int main(int argc, char *argv[])
     // and the user's own QT_LOGGING_RULES still win over this.
     QLoggingCategory::setFilterRules(QStringLiteral("qt.webenginecontext.info=false"));
     QApplication app(argc, argv);
+    Platform::restoreEnvironment();
     Platform::substituteFonts();
     Catalogues::install();
 

@@ -1,5 +1,6 @@
 #include "manager/msgmanager.h"
 
+#include "app/platform.h"
 #include "app/usercontext.h"
 #include "manager/couponoffer.h"
 #include "manager/managerlog.h"
@@ -160,7 +161,8 @@ void MsgManager::store(const QString &key, const QVariant &value)
 {
     settings->setValue(key, value);
     // The process may end right after this write.
-    settings->sync();
+    if (Platform::storeNeedsSync(*settings))
+        settings->sync();
     if (settings->status() != QSettings::NoError)
         qCDebug(lcManager) << "store not written:" << key << settings->fileName();
 }

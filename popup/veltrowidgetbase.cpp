@@ -139,10 +139,11 @@ void VeltroWidgetBase::initWindow()
     setFixedSize(UserContext::scaledX(300), UserContext::scaledY(200));
     setWindowFlags(Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint);
     if (!parentWidget()) {
-        setWindowFlags(windowFlags() | Qt::Tool);
+        // The user is working in the viewer: the popup must not take the keyboard from it, neither
+        // when it shows nor when it is clicked.
+        setWindowFlags(windowFlags() | Qt::Tool | Qt::WindowDoesNotAcceptFocus);
         setAttribute(Qt::WA_QuitOnClose);
         setAttribute(Qt::WA_DeleteOnClose);
-        // The user is working in the viewer: the popup must not take the keyboard from it.
         setAttribute(Qt::WA_ShowWithoutActivating);
     }
     createTitleBar();

@@ -223,6 +223,7 @@ private slots:
         QTest::newRow("signed in") << QStringLiteral("42") << QStringLiteral("张三");
         QTest::newRow("no uid key") << QString() << QStringLiteral("ann");
         QTest::newRow("id without name") << QStringLiteral("42") << QString();
+        QTest::newRow("name in GBK") << QStringLiteral("42") << QStringLiteral("张三");
     }
 
     void sessionFile()
@@ -234,8 +235,13 @@ private slots:
         home.activate();
         if (!userId.isEmpty() || !userName.isEmpty())
             home.signIn(userId, userName);
+        if (QByteArray(QTest::currentDataTag()) == "name in GBK") { // as on a Chinese Windows
+            QFile file(home.sessionFile());
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write("[a]\naccoutName=b\n[usersession]\nuid=42\naccoutName=\xd5\xc5\xc8\xfd");
+        }
         UserContext user{Endpoints()};
-        user.loadSession();
+        user.loadSession(QStringDecoder("GBK"));
         QCOMPARE(user.userId(), userId);
         QCOMPARE(user.userName(), userName);
     }
