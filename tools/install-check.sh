@@ -48,11 +48,11 @@ show() {
     grep -qx "LastId=$2" "$home/.config/Korvane/Lumaview.conf" || fail "message $2 not stored"
 }
 
-message='{"title":"t","brief":"b","contentUrl":"http://127.0.0.1:18080/page"}'
-cat >"$work/page.json" <<END
+# The message's content travels as JSON text inside the envelope.
+cat >"$work/page.json" <<'END'
 {"routes": {
     "/message/getMessage": {"json": {"ret": 1, "body": {"type": "2", "id": "2002",
-        "msgData": $(printf '%s' "$message" | python3 -c 'import json,sys;print(json.dumps(sys.stdin.read()))')}}},
+        "msgData": "{\"title\":\"t\",\"brief\":\"b\",\"contentUrl\":\"http://127.0.0.1:18080/page\"}"}}},
     "/page": {"headers": {"Content-Type": "text/html"}, "body": "<p>Lumaview 2027</p>"}}}
 END
 # Chromium's settings for a run as root without a GPU, as in the tests.
