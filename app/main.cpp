@@ -1,4 +1,5 @@
 #include "app/catalogues.h"
+#include "app/desktopbusycheck.h"
 #include "app/instanceguard.h"
 #include "app/platform.h"
 #include "app/usercontext.h"
@@ -29,7 +30,8 @@ int main(int argc, char *argv[])
     UserContext user(service);
     user.loadSession();
     WindowPopupFactory popups(user);
-    MsgManager manager(Platform::openStore(), user, popups);
+    const DesktopBusyCheck desktop;
+    MsgManager manager(Platform::openStore(), user, popups, desktop);
     if (!manager.run())
         return 0;
     return QApplication::exec();

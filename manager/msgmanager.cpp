@@ -1,5 +1,6 @@
 #include "manager/msgmanager.h"
 
+#include "app/busycheck.h"
 #include "app/platform.h"
 #include "app/usercontext.h"
 #include "manager/couponoffer.h"
@@ -19,11 +20,13 @@ constexpr quint32 DailyBudget = 2;
 } // namespace
 
 MsgManager::MsgManager(std::unique_ptr<QSettings> settings, const UserContext &user,
-                       PopupFactory &popups, Clock today, Fetch fetch, QObject *parent)
+                       PopupFactory &popups, const BusyCheck &busy, Clock today, Fetch fetch,
+                       QObject *parent)
     : QObject(parent),
       settings(std::move(settings)),
       user(user),
       popups(popups),
+      busy(busy),
       today(std::move(today)),
       fetch(std::move(fetch))
 {
@@ -70,6 +73,10 @@ bool MsgManager::run()
     }
     if (availableTimes == 0) {
         qCDebug(lcManager) << "daily budget spent: nothing asked until tomorrow";
+        return false;
+    }
+    if (busy.userIsBusy()) {
+        qCDebug(lcManager) << "the user is busy: nothing asked, the budget kept for a later start";
         return false;
     }
     return checkMessage() || checkCoupon();

@@ -13,6 +13,7 @@
 #include <memory>
 #include <optional>
 
+class BusyCheck;
 class PopupFactory;
 class QSettings;
 class UserContext;
@@ -34,7 +35,7 @@ public:
 
     MsgManager(
         std::unique_ptr<QSettings> settings, const UserContext &user, PopupFactory &popups,
-        Clock today = &QDate::currentDate,
+        const BusyCheck &busy, Clock today = &QDate::currentDate,
         Fetch fetch = [](const QString &address) { return PolledGet::fetch(address); },
         QObject *parent = nullptr);
     ~MsgManager() override;
@@ -54,6 +55,7 @@ private:
     std::unique_ptr<QSettings> settings;
     const UserContext &user;
     PopupFactory &popups;
+    const BusyCheck &busy;
     Clock today;
     Fetch fetch;
     QDate date;

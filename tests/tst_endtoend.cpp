@@ -8,6 +8,7 @@
 #include <QProcess>
 #include <QSettings>
 #include <QTest>
+#include <QWindow>
 
 // By "path?query" or else by path; "silent" never answers, and a path not here is not found.
 using Route = std::pair<QString, QByteArray>;
@@ -125,6 +126,8 @@ void TestEndToEnd::scenario_data()
                                           << "AvaTimes=2";
     QTest::newRow("killed while showing") << Routes{plain} << "kill, again"
                                           << "LastId=17 AvaTimes=0";
+    QTest::newRow("quiet while presenting, then asks") << Routes{plain} << "full screen, close"
+                                                       << "LastId=17 AvaTimes=1";
 }
 
 void TestEndToEnd::scenario()
@@ -156,6 +159,21 @@ void TestEndToEnd::scenario()
         return reply;
     });
 
+    QWindow presentation; // the active window, marked full screen for one start
+    if (story.contains("full screen")) {
+        presentation.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&presentation));
+        const QString id = QString::number(presentation.winId());
+        const auto xprop = [](const QString &line) {
+            return QProcess::execute("xprop", line.split(' ')) == 0;
+        };
+        QVERIFY(xprop("-root -f _NET_ACTIVE_WINDOW 32x -set _NET_ACTIVE_WINDOW " + id));
+        QVERIFY(xprop("-id " + id +
+                      " -f _NET_WM_STATE 32a -set _NET_WM_STATE _NET_WM_STATE_FULLSCREEN"));
+        Veltro quiet(home);
+        QVERIFY2(quiet.endsWell() && service->requests().isEmpty(), quiet.diagnostics());
+        QVERIFY(xprop("-id " + id + " -remove _NET_WM_STATE"));
+    }
     std::vector<std::unique_ptr<Veltro>> copies;
     for (int i = 0; i < (gesture == "eight copies" ? 8 : 1); ++i)
         copies.push_back(std::make_unique<Veltro>(home));
@@ -219,5 +237,5 @@ void TestEndToEnd::scenario()
     QCOMPARE(found.join(' '), outcome);
 }
 
-QTEST_GUILESS_MAIN(TestEndToEnd)
+QTEST_MAIN(TestEndToEnd)
 #include "tst_endtoend.moc"

@@ -1,3 +1,4 @@
+#include "app/busycheck.h"
 #include "app/platform.h"
 #include "app/usercontext.h"
 #include "manager/msgmanager.h"
@@ -72,6 +73,12 @@ std::unique_ptr<VeltroBase> FakePopups::createCouponPopup()
     return std::make_unique<FakePopup>(*this, QStringLiteral("coupon"));
 }
 
+struct FixedBusyCheck : BusyCheck
+{
+    bool userIsBusy() const override { return busy; }
+    bool busy = false;
+};
+
 QByteArray envelope(const char *type, const char *id, const char *content = R"({"title":"Hi"})")
 {
     return R"({"ret":1,"body":{"type":")" + QByteArray(type) + R"(","id":")" + id +
@@ -108,13 +115,14 @@ void TestMsgManager::start_data()
     QTest::addColumn<QByteArray>("coupon");
     QTest::addColumn<int>("popup");
     QTest::addColumn<bool>("signedIn");
+    QTest::addColumn<bool>("busy"); // presenting, full screen or locked
 
     const auto row = [](const char *name, const char *before, const char *asked,
                         const QString &shown, const char *after,
                         const QByteArray &message = NoMessage, const QByteArray &coupon = NoCoupon,
-                        Popup popup = Kept, bool signedIn = true) {
+                        Popup popup = Kept, bool signedIn = true, bool busy = false) {
         QTest::newRow(name) << QString(before) << QString(asked) << shown << QString(after)
-                            << message << coupon << int(popup) << signedIn;
+                            << message << coupon << int(popup) << signedIn << busy;
     };
     const QString link = QStringLiteral(" http://service.test/user/index");
     const QString got = "coupon You have got a 50 coupon!" + link;
@@ -150,6 +158,12 @@ void TestMsgManager::start_data()
     row("coupon request failed", "", "mc", "", "CouponChecked=0", NoMessage, QByteArray());
     row("coupon id over 256 bytes", "", "mc", "", "CouponChecked=1 CouponId=", NoMessage,
         QByteArray(Due).replace("c-9", QString(129, QChar(0xe9)).toUtf8()));
+
+    const char *const full = "Date=2026-12-06 AvaTimes=1 LastId=16 CouponChecked=0 CouponId=c-1";
+    row("busy: no message", full, "", "", full, envelope("1", "17"), Due, Kept, true, true);
+    row("busy: no coupon", full, "", "", full, NoMessage, Due, Kept, true, true);
+    row("busy on a new day", "Date=2026-12-01 AvaTimes=0 CouponChecked=1", "", "",
+        "Date=2026-12-06 AvaTimes=2 CouponChecked=0", NoMessage, Due, Kept, true, true);
 }
 
 void TestMsgManager::start()
@@ -162,6 +176,7 @@ void TestMsgManager::start()
     QFETCH(QByteArray, coupon);
     QFETCH(int, popup);
     QFETCH(bool, signedIn);
+    QFETCH(bool, busy);
 
     QSettings store(storeFile(), QSettings::IniFormat);
     store.clear();
@@ -178,8 +193,10 @@ void TestMsgManager::start()
     };
     const UserContext user(Endpoints(Base), signedIn ? QStringLiteral("a&b c") : QString(),
                            QStringLiteral("ann"));
+    FixedBusyCheck desktop;
+    desktop.busy = busy;
     auto manager = std::make_unique<MsgManager>(
-        std::make_unique<QSettings>(storeFile(), QSettings::IniFormat), user, popups,
+        std::make_unique<QSettings>(storeFile(), QSettings::IniFormat), user, popups, desktop,
         [] { return QDate(2026, 12, 6); }, fetch);
 
     QCOMPARE(manager->run(), !shown.isEmpty() && popup != Refused);

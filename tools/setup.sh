@@ -7,7 +7,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 packages=(
-    cmake g++ make pkg-config
+    cmake g++ make pkg-config libxcb1-dev
     qt6-base-dev qt6-base-private-dev qt6-webengine-dev qt6-tools-dev qt6-l10n-tools
     qt6-translations-l10n libjsoncpp-dev
     xvfb xauth xdotool x11-utils imagemagick fonts-wqy-microhei

@@ -1,0 +1,13 @@
+#pragma once
+
+#include "app/busycheck.h"
+
+// Asks the desktop. Busy on Windows whenever the shell would hold its own notifications back
+// (a presentation, a full-screen game or video, quiet hours, a locked screen). Busy under X11
+// when the active window is full screen or covers its screen, or when the session's screen saver
+// or lock is on. Anything the desktop cannot say counts as free.
+class DesktopBusyCheck : public BusyCheck
+{
+public:
+    bool userIsBusy() const override;
+};
