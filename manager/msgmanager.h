@@ -20,7 +20,8 @@ class UserContext;
 class VeltroBase;
 
 // Decides once per start whether the user sees a popup: the current message, or else a coupon
-// due for the signed-in user, within a daily budget kept in the store.
+// due for the signed-in user, within a daily budget kept in the store; nothing while the user is
+// busy.
 class MsgManager : public QObject
 {
     Q_OBJECT

@@ -53,6 +53,8 @@ public:
         // Under Wayland with XWayland at hand the program picks xcb: neither that nor its own
         // scaling setting may reach the browser.
         environment.insert("WAYLAND_DISPLAY", "wayland-none");
+        // The desktop the tests run on may lock its screen meanwhile: its bus is not asked.
+        environment.remove("DBUS_SESSION_BUS_ADDRESS");
         environment.remove("QT_ENABLE_HIGHDPI_SCALING");
         setProcessEnvironment(environment);
         setProcessChannelMode(MergedChannels);
