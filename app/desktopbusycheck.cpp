@@ -10,11 +10,11 @@
 #include <QDBusMessage>
 #include <QFileInfo>
 #include <QGuiApplication>
+
+#if QT_CONFIG(xcb)
 #include <QRect>
 #include <QScreen>
 #include <QtGui/qguiapplication_platform.h>
-
-#if QT_CONFIG(xcb)
 #include <xcb/xcb.h>
 
 #include <algorithm>
