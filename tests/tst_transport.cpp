@@ -1,3 +1,4 @@
+#include "app/desktopbusycheck.h"
 #include "app/usercontext.h"
 #include "browserrecorder.h"
 #include "net/jsonrequest.h"
@@ -8,6 +9,7 @@
 
 #include <QDeadlineTimer>
 #include <QFile>
+#include <QLocalServer>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
@@ -51,6 +53,7 @@ private slots:
     void replyShapes();
     void openSignedIn_data();
     void openSignedIn();
+    void frozenSessionBus();
 
 private:
     BrowserRecorder browser;
@@ -219,6 +222,17 @@ void TestTransport::openSignedIn()
     if (!requests.isEmpty())
         QCOMPARE(QUrlQuery(requests.first().query).queryItems(QUrl::FullyDecoded),
                  (QList<QPair<QString, QString>>{{"userName", name}, {"userId", uid}}));
+}
+
+void TestTransport::frozenSessionBus()
+{
+    // It takes connections and never answers: the busy check must not wait for it.
+    QLocalServer bus;
+    QVERIFY(bus.listen(home.path() + "/bus-socket"));
+    qputenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=" + QFile::encodeName(bus.fullServerName()));
+    const bool busy = DesktopBusyCheck().userIsBusy();
+    qunsetenv("DBUS_SESSION_BUS_ADDRESS");
+    QVERIFY(!busy);
 }
 
 QTEST_MAIN(TestTransport)
