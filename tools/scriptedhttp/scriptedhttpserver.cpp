@@ -1,6 +1,10 @@
 #include "scriptedhttpserver.h"
 
+#include <QFile>
 #include <QHostAddress>
+#include <QSslConfiguration>
+#include <QSslKey>
+#include <QSslServer>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
@@ -25,15 +29,17 @@ bool takeRequest(QTcpSocket *socket, RecordedRequest *request, bool *keepAlive)
     const qsizetype headEnd = input.indexOf("\r\n\r\n");
     if (headEnd < 0)
         return false;
+    *request = RecordedRequest();
     const QList<QByteArray> lines = input.left(headEnd).split('\n');
     qsizetype bodySize = 0;
     *keepAlive = true;
     for (const QByteArray &line : lines.mid(1)) {
-        const QByteArray name = line.left(line.indexOf(':')).trimmed().toLower();
+        const QByteArray name = line.left(line.indexOf(':')).trimmed();
         const QByteArray value = line.mid(line.indexOf(':') + 1).trimmed();
-        if (name == "content-length")
+        request->headers.append({name, value});
+        if (name.compare("content-length", Qt::CaseInsensitive) == 0)
             bodySize = value.toLongLong();
-        else if (name == "connection")
+        else if (name.compare("connection", Qt::CaseInsensitive) == 0)
             *keepAlive = value.toLower() != "close";
     }
     if (input.size() - headEnd - 4 < bodySize)
@@ -41,9 +47,12 @@ bool takeRequest(QTcpSocket *socket, RecordedRequest *request, bool *keepAlive)
     socket->skip(headEnd + 4 + bodySize);
 
     const QList<QByteArray> requestLine = lines.first().trimmed().split(' ');
-    if (requestLine.size() != 3 || !requestLine[1].startsWith('/'))
+    // A proxy is asked with the whole address.
+    QByteArray target = requestLine.value(1);
+    if (target.startsWith("http://"))
+        target = QUrl::fromEncoded(target).toEncoded(QUrl::RemoveScheme | QUrl::RemoveAuthority);
+    if (requestLine.size() != 3 || !target.startsWith('/'))
         return true;
-    const QByteArray &target = requestLine[1];
     const qsizetype queryStart = target.indexOf('?');
     request->method = requestLine[0];
     request->path = QUrl::fromPercentEncoding(queryStart < 0 ? target : target.left(queryStart));
@@ -70,31 +79,59 @@ ScriptedReply ScriptedReply::redirect(int status, const QByteArray &location)
     return reply;
 }
 
-ScriptedHttpServer::ScriptedHttpServer(QObject *parent)
-    : QObject(parent), m_server(new QTcpServer(this))
+QByteArray RecordedRequest::header(const QByteArray &name) const
 {
-    connect(m_server, &QTcpServer::newConnection, this, [this] {
+    for (const auto &[key, value] : headers) {
+        if (key.compare(name, Qt::CaseInsensitive) == 0)
+            return value;
+    }
+    return QByteArray();
+}
+
+ScriptedHttpServer::ScriptedHttpServer(QObject *parent) : QObject(parent) { }
+
+bool ScriptedHttpServer::listen(quint16 port)
+{
+    return listenOn(new QTcpServer(this), port);
+}
+
+bool ScriptedHttpServer::listenTls(const QString &certificateFile, const QString &keyFile,
+                                   quint16 port)
+{
+    QFile key(keyFile);
+    QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
+    tls.setLocalCertificateChain(QSslCertificate::fromPath(certificateFile));
+    tls.setPrivateKey(key.open(QIODevice::ReadOnly) ? QSslKey(&key, QSsl::Ec) : QSslKey());
+    auto *server = new QSslServer(this);
+    server->setSslConfiguration(tls);
+    return !tls.privateKey().isNull() && listenOn(server, port);
+}
+
+bool ScriptedHttpServer::listenOn(QTcpServer *server, quint16 port)
+{
+    delete m_server;
+    m_server = server;
+    // A TLS connection is pending only once its handshake is done.
+    connect(m_server, &QTcpServer::pendingConnectionAvailable, this, [this] {
         while (QTcpSocket *socket = m_server->nextPendingConnection()) {
             // Timers that feed a socket are its children or use it as context: they die with it.
             connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
             connect(socket, &QTcpSocket::readyRead, this, [this, socket] { serveInput(socket); });
+            serveInput(socket); // what came with the handshake
         }
     });
-}
-
-bool ScriptedHttpServer::listen(quint16 port)
-{
     return m_server->listen(QHostAddress::LocalHost, port);
 }
 
 quint16 ScriptedHttpServer::port() const
 {
-    return m_server->serverPort();
+    return m_server ? m_server->serverPort() : 0;
 }
 
 QString ScriptedHttpServer::baseUrl() const
 {
-    return QStringLiteral("http://127.0.0.1:%1").arg(port());
+    const bool tls = qobject_cast<const QSslServer *>(m_server);
+    return QStringLiteral("%1://127.0.0.1:%2").arg(tls ? "https" : "http").arg(port());
 }
 
 void ScriptedHttpServer::setReply(const QString &path, const ScriptedReply &reply)

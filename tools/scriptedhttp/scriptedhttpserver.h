@@ -44,6 +44,10 @@ struct RecordedRequest
     QByteArray method;
     QString path; // decoded path, without the query
     QString query; // the query as sent, percent-encoding kept, without "?"
+    QList<QPair<QByteArray, QByteArray>> headers; // as sent
+
+    // The value of the first header of that name, whatever its case; null when there is none.
+    QByteArray header(const QByteArray &name) const;
 };
 
 // A loopback HTTP/1.1 server for tests and the stand-in service. Each request is answered by
@@ -60,8 +64,10 @@ public:
 
     // Listens on 127.0.0.1; port 0 picks a free one.
     bool listen(quint16 port = 0);
+    // The same over TLS, with a certificate and its key from PEM files.
+    bool listenTls(const QString &certificateFile, const QString &keyFile, quint16 port = 0);
     quint16 port() const;
-    // "http://127.0.0.1:<port>"
+    // "http://127.0.0.1:<port>", or https when over TLS.
     QString baseUrl() const;
 
     void setReply(const QString &path, const ScriptedReply &reply);
@@ -75,6 +81,7 @@ signals:
     void requestReceived(const RecordedRequest &request);
 
 private:
+    bool listenOn(QTcpServer *server, quint16 port);
     void serveInput(QTcpSocket *socket);
     void send(QTcpSocket *socket, const ScriptedReply &reply, bool keepAlive);
     void sendPieces(QTcpSocket *socket, const QByteArray &body, int pieceSize, int intervalMs,
@@ -83,7 +90,7 @@ private:
     static void finishAnswer(QTcpSocket *socket, bool keepAlive);
     ScriptedReply replyFor(const RecordedRequest &request) const;
 
-    QTcpServer *m_server;
+    QTcpServer *m_server = nullptr;
     QMap<QString, ScriptedReply> m_replies;
     Handler m_handler;
     QList<RecordedRequest> m_requests;
