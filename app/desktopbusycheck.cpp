@@ -6,23 +6,18 @@
 #include <qt_windows.h>
 #include <shellapi.h>
 #else
-#include <QDBusConnection>
-#include <QDBusMessage>
-#include <QDeadlineTimer>
-#include <QFile>
-#include <QGuiApplication>
-#include <QLocalSocket>
+#include "app/sessionbus.h"
 
-#include <unistd.h>
-
-#include <algorithm>
+#include <QtGui/qtguiglobal.h>
 
 #if QT_CONFIG(xcb)
+#include <QGuiApplication>
 #include <QRect>
 #include <QScreen>
 #include <QtGui/qguiapplication_platform.h>
 #include <xcb/xcb.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <iterator>
 #include <memory>
@@ -153,70 +148,16 @@ bool fullScreenWindowActive()
 
 #endif
 
-// Whether the session's bus, found as libdbus finds it, answers the first line of a client
-// before the deadline. Qt D-Bus waits for that answer without a limit, so a bus that takes
-// connections and never answers would hold the start for good; without a bus of the session's
-// own, libdbus would launch one.
-bool sessionBusAnswers(const QDeadlineTimer &deadline)
-{
-    QLocalSocket socket;
-    QString name;
-    const QByteArray addresses = qgetenv("DBUS_SESSION_BUS_ADDRESS");
-    for (const QByteArray &address : addresses.split(';')) {
-        if (!address.startsWith("unix:"))
-            continue;
-        for (const QByteArray &pair : address.mid(5).split(',')) {
-            const QByteArray key = pair.left(pair.indexOf('='));
-            if (key == "path" || key == "abstract") {
-                name = QFile::decodeName(QByteArray::fromPercentEncoding(pair.mid(key.size() + 1)));
-                if (key == "abstract")
-                    socket.setSocketOptions(QLocalSocket::AbstractNamespaceOption);
-            }
-        }
-        if (!name.isEmpty())
-            break;
-    }
-    const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
-    if (addresses.isEmpty() && !runtime.isEmpty())
-        name = runtime + QStringLiteral("/bus");
-    if (name.isEmpty())
-        return false;
-    socket.connectToServer(name);
-    if (!socket.waitForConnected(int(deadline.remainingTime())))
-        return false;
-    const QByteArray uid = QByteArray::number(::getuid()).toHex();
-    socket.write(QByteArray(1, '\0') + "AUTH EXTERNAL " + uid + "\r\n");
-    if (socket.waitForBytesWritten(int(deadline.remainingTime())) &&
-        socket.waitForReadyRead(int(deadline.remainingTime()))) {
-        return true;
-    }
-    qCDebug(lcApp) << "the session bus does not answer:" << name;
-    return false;
-}
-
 bool screenSaverActive()
 {
-    const QDeadlineTimer deadline(200);
-    if (!sessionBusAnswers(deadline))
-        return false;
-    const QDBusConnection bus = QDBusConnection::sessionBus();
-    if (!bus.isConnected())
-        return false;
-    QDBusMessage question = QDBusMessage::createMethodCall(
-        QStringLiteral("org.freedesktop.ScreenSaver"),
-        QStringLiteral("/org/freedesktop/ScreenSaver"),
-        QStringLiteral("org.freedesktop.ScreenSaver"), QStringLiteral("GetActive"));
-    question.setAutoStartService(false); // asking must not start a screen saver
-    const QDBusMessage answer =
-        bus.call(question, QDBus::Block, std::max(1, int(deadline.remainingTime())));
-    if (answer.type() != QDBusMessage::ReplyMessage) {
-        qCDebug(lcApp) << "no word from the screen saver:" << answer.errorName();
-        return false;
-    }
-    const bool active = answer.arguments().value(0).toBool();
-    if (active)
+    SessionBus bus(QDeadlineTimer(200));
+    const std::optional<bool> active =
+        bus.askBoolean(QStringLiteral("org.freedesktop.ScreenSaver"),
+                       QStringLiteral("/org/freedesktop/ScreenSaver"),
+                       QStringLiteral("org.freedesktop.ScreenSaver"), QStringLiteral("GetActive"));
+    if (active.value_or(false))
         qCDebug(lcApp) << "the screen saver or lock is on";
-    return active;
+    return active.value_or(false);
 }
 
 } // namespace

@@ -3,6 +3,7 @@
 #include "app/instanceguard.h"
 #include "app/platform.h"
 #include "app/usercontext.h"
+#include "app/watchdog.h"
 #include "manager/msgmanager.h"
 #include "net/endpoints.h"
 #include "popup/windowpopupfactory.h"
@@ -16,6 +17,8 @@ int main(int argc, char *argv[])
     InstanceGuard guard(QStringLiteral("veltro"));
     if (!guard.tryAcquire())
         return 0;
+    // From here until a popup is on screen, or the start ends, nothing may hold the guard for long.
+    Watchdog watchdog;
 
     Platform::prepareDisplay();
     QApplication app(argc, argv);
@@ -24,6 +27,7 @@ int main(int argc, char *argv[])
 
     Catalogues::install();
 
+    watchdog.enter("start-up wait");
     QThread::msleep(2000);
 
     const Endpoints service(Endpoints::builtInBase());
@@ -32,7 +36,10 @@ int main(int argc, char *argv[])
     WindowPopupFactory popups(user);
     const DesktopBusyCheck desktop;
     MsgManager manager(Platform::openStore(), user, popups, desktop);
+    QObject::connect(&manager, &MsgManager::stepStarted, &manager,
+                     [&watchdog](const char *step) { watchdog.enter(step); });
     if (!manager.run())
         return 0;
+    watchdog.stop();
     return QApplication::exec();
 }

@@ -75,6 +75,7 @@ bool MsgManager::run()
         qCDebug(lcManager) << "daily budget spent: nothing asked until tomorrow";
         return false;
     }
+    emit stepStarted("busy check");
     if (busy.userIsBusy()) {
         qCDebug(lcManager) << "the user is busy: nothing asked, the budget kept for a later start";
         return false;
@@ -84,6 +85,7 @@ bool MsgManager::run()
 
 bool MsgManager::checkMessage()
 {
+    emit stepStarted("message request");
     const std::optional<QByteArray> answer = fetch(user.endpoints().getMessage());
     if (!answer) {
         qCDebug(lcManager) << "message request failed; the budget is kept";
@@ -105,6 +107,7 @@ bool MsgManager::checkMessage()
         qCDebug(lcManager) << "message content is no JSON";
         return false;
     }
+    emit stepStarted("message popup");
     if (!show(popups.createPopup(envelope->type), content))
         return false;
     lastId = envelope->id;
@@ -121,6 +124,7 @@ bool MsgManager::checkCoupon()
     }
     const QString address = user.endpoints().getTimingCoupon() + QStringLiteral("?userId=") +
         QString::fromLatin1(QUrl::toPercentEncoding(user.userId()));
+    emit stepStarted("coupon request");
     const std::optional<QByteArray> answer = fetch(address);
     if (!answer) {
         qCDebug(lcManager) << "coupon request failed; asking again at a later start";
@@ -133,6 +137,7 @@ bool MsgManager::checkCoupon()
     Json::Value content;
     if (!evaluateCoupon(*answer, content))
         return false;
+    emit stepStarted("coupon popup");
     if (!show(popups.createCouponPopup(), content))
         return false;
     store(QStringLiteral("CouponId"), couponId);

@@ -44,6 +44,10 @@ public:
     // True when a popup is now showing and the event loop must run.
     bool run();
 
+signals:
+    // The start's next step, which may wait: for the watchdog's diagnostics.
+    void stepStarted(const char *step);
+
 private:
     void loadState();
     bool checkMessage();

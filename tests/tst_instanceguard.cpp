@@ -1,8 +1,11 @@
 #include "app/instanceguard.h"
+#include "app/watchdog.h"
 #include "testhome.h"
 
 #include <QDir>
+#include <QProcess>
 #include <QTest>
+#include <QThread>
 
 #include <sys/stat.h>
 
@@ -55,6 +58,33 @@ private slots:
         QCOMPARE(QFileInfo(home.path() + '/' + guardFolder + "/veltro.lock").isFile(),
                  !guardFolder.isEmpty());
         QVERIFY(!QFileInfo::exists(home.path() + "/target"));
+    }
+
+    void stuckStart()
+    {
+        const QByteArray step = "a step that never returns";
+        if (qEnvironmentVariableIsSet("VELTRO_STUCK_START")) { // the child, a start stuck there
+            InstanceGuard guard(QStringLiteral("veltro"));
+            QVERIFY(guard.tryAcquire());
+            Watchdog watchdog(500);
+            watchdog.enter(step.constData());
+            QThread::sleep(600);
+            QFAIL("the watchdog did not end the start");
+        }
+        const TestHome home;
+        QProcessEnvironment environment = home.environment();
+        environment.insert("VELTRO_STUCK_START", "1");
+        environment.insert("QT_LOGGING_RULES", "veltro.app=true");
+        QProcess start;
+        start.setProcessEnvironment(environment);
+        start.setProcessChannelMode(QProcess::MergedChannels);
+        start.start(QCoreApplication::applicationFilePath(), {"stuckStart"});
+        QVERIFY(start.waitForFinished(30000));
+        QCOMPARE(start.exitCode(), EXIT_FAILURE);
+        QVERIFY(start.readAll().contains("stuck in " + step));
+        // The next start gets the guard at once.
+        home.activate();
+        QVERIFY(InstanceGuard(QStringLiteral("veltro")).tryAcquire());
     }
 };
 

@@ -10,12 +10,15 @@
 #include <QDeadlineTimer>
 #include <QFile>
 #include <QLocalServer>
+#include <QLocalSocket>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
 #include <QUrlQuery>
 #include <qpa/qwindowsysteminterface.h>
+
+#include <future>
 
 namespace {
 
@@ -53,7 +56,8 @@ private slots:
     void replyShapes();
     void openSignedIn_data();
     void openSignedIn();
-    void frozenSessionBus();
+    void sessionBus_data();
+    void sessionBus();
 
 private:
     BrowserRecorder browser;
@@ -224,15 +228,51 @@ void TestTransport::openSignedIn()
                  (QList<QPair<QString, QString>>{{"userName", name}, {"userId", uid}}));
 }
 
-void TestTransport::frozenSessionBus()
+void TestTransport::sessionBus_data()
 {
-    // It takes connections and never answers: the busy check must not wait for it.
+    QTest::addColumn<QByteArrayList>("answers"); // to the client's first line, then to the rest
+    QTest::addColumn<bool>("busy");
+
+    const QByteArray welcome = "OK 0123456789abcdef0123456789abcdef\r\n";
+    // A method's return of true to the client's second message.
+    const QByteArray screenSaverOn =
+        QByteArray::fromHex("6c020001"
+                            "04000000"
+                            "07000000"
+                            "0f000000" // header: 4 bytes of body, 15 of fields
+                            "05017500"
+                            "02000000"
+                            "08016700"
+                            "016200"
+                            "00" // in reply to 2, signature "b"
+                            "01000000");
+    QTest::newRow("silent") << QByteArrayList{} << false;
+    QTest::newRow("answers, then stalls") << QByteArrayList{welcome} << false;
+    QTest::newRow("screen saver on") << QByteArrayList{welcome, screenSaverOn} << true;
+}
+
+void TestTransport::sessionBus()
+{
+    QFETCH(QByteArrayList, answers);
+
     QLocalServer bus;
     QVERIFY(bus.listen(home.path() + "/bus-socket"));
+    connect(&bus, &QLocalServer::newConnection, &bus, [&] {
+        QLocalSocket *client = bus.nextPendingConnection();
+        connect(client, &QLocalSocket::readyRead, client, [client, &answers] {
+            client->readAll();
+            if (!answers.isEmpty())
+                client->write(answers.takeFirst());
+        });
+    });
     qputenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=" + QFile::encodeName(bus.fullServerName()));
-    const bool busy = DesktopBusyCheck().userIsBusy();
+    // The check blocks its thread while this one plays the bus; it must end whatever the bus does.
+    std::future<bool> busy =
+        std::async(std::launch::async, [] { return DesktopBusyCheck().userIsBusy(); });
+    QTRY_VERIFY_WITH_TIMEOUT(busy.wait_for(std::chrono::seconds(0)) == std::future_status::ready,
+                             5000);
     qunsetenv("DBUS_SESSION_BUS_ADDRESS");
-    QVERIFY(!busy);
+    QTEST(busy.get(), "busy");
 }
 
 QTEST_MAIN(TestTransport)
