@@ -8,8 +8,11 @@ namespace StrictJson {
 
 bool parse(const QByteArray &bytes, Json::Value &root)
 {
+    // Some servers on Windows start their files with a UTF-8 byte-order mark: it is no part of
+    // the document. One is skipped, no more.
+    const qsizetype start = bytes.startsWith("\xEF\xBB\xBF") ? 3 : 0;
     const qsizetype end = bytes.indexOf('\0');
-    const std::string text(bytes.constData(), end < 0 ? bytes.size() : end);
+    const std::string text(bytes.constData() + start, (end < 0 ? bytes.size() : end) - start);
     root = Json::Value();
     try {
         Json::Reader reader;

@@ -20,8 +20,8 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-// Parses the text before the first zero byte. False (and a null root) when it is no JSON,
-// including documents too deeply nested for the parser.
+// Parses the text before the first zero byte, after one leading UTF-8 byte-order mark. False (and
+// a null root) when it is no JSON, including documents too deeply nested for the parser.
 bool parse(const QByteArray &bytes, Json::Value &root);
 
 // A member of an object. Null has only null members; any other kind of value throws.

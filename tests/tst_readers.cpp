@@ -73,6 +73,8 @@ private slots:
         row("huge real", "1e300", Throws, Throws, Throws);
         row("comments", "// c\n{\"a\": /* x */ \"x\"}", Throws, Throws, "x");
         row("zero byte ends it", QByteArray("{\"a\":\"x\"}\0junk", 13), Throws, Throws, "x");
+        row("byte-order mark", "\xEF\xBB\xBF{\"a\":\"x\"}", Throws, Throws, "x");
+        row("second byte-order mark", "\xEF\xBB\xBF\xEF\xBB\xBF{\"a\":\"x\"}", NoJson, 0, "");
     }
 
     void convert()
