@@ -57,13 +57,15 @@ bool InstanceGuard::tryAcquire()
 namespace {
 
 // The folder, open, when it is a real folder of this user that no one else may enter: nobody
-// else can then have put a file or a link at the guard's name.
-int openPrivateFolder(const QByteArray &path)
+// else can then have put a file or a link at the guard's name. With repair, a real folder of this
+// user's own that others may enter, as a restored backup or a umask leaves it, is closed to them
+// first: left so, it would end every start for good.
+int openPrivateFolder(const QByteArray &path, bool repair)
 {
     const int folder = ::open(path.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     struct stat info;
     if (folder >= 0 && ::fstat(folder, &info) == 0 && info.st_uid == ::getuid() &&
-        (info.st_mode & 0777) == 0700)
+        ((info.st_mode & 0777) == 0700 || (repair && ::fchmod(folder, 0700) == 0)))
         return folder;
     if (folder >= 0)
         ::close(folder);
@@ -76,7 +78,8 @@ int openPrivateFolder(const QByteArray &path)
 int openGuardFolder(const QString &key)
 {
     const QByteArray runtime = qgetenv("XDG_RUNTIME_DIR");
-    const int runtimeFolder = runtime.isEmpty() ? -1 : openPrivateFolder(runtime);
+    // The session's folder is the system's to set: one open to others is passed over.
+    const int runtimeFolder = runtime.isEmpty() ? -1 : openPrivateFolder(runtime, false);
     if (runtimeFolder >= 0)
         return runtimeFolder;
     const QString cache = QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation);
@@ -84,7 +87,7 @@ int openGuardFolder(const QString &key)
         return -1;
     const QByteArray own = QFile::encodeName(cache + QLatin1Char('/') + key);
     ::mkdir(own.constData(), 0700);
-    return openPrivateFolder(own);
+    return openPrivateFolder(own, true);
 }
 
 } // namespace

@@ -8,6 +8,7 @@
 #include <QThread>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -26,14 +27,16 @@ private slots:
     void guard_data()
     {
         QTest::addColumn<int>("runtimeMode"); // -1: XDG_RUNTIME_DIR unset
-        QTest::addColumn<QString>("planted"); // by another: "own" folder open, or a "link"
+        // The cache folder "open" to others or "foreign" (another's); a "link" at the guard's name
+        QTest::addColumn<QString>("planted");
         QTest::addColumn<QString>("guardFolder"); // empty: no guard at all
 
         const QString cache = "xdg_cache_home/veltro", none;
         QTest::newRow("runtime folder") << 0700 << none << "xdg_runtime_dir";
         QTest::newRow("no runtime folder") << -1 << none << cache;
         QTest::newRow("runtime folder open to others") << 0755 << none << cache;
-        QTest::newRow("own folder open to others") << -1 << "own" << none;
+        QTest::newRow("own folder open to others") << -1 << "open" << cache;
+        QTest::newRow("someone else's folder") << -1 << "foreign" << none;
         QTest::newRow("link at the guard's name") << 0700 << "link" << none;
     }
 
@@ -47,7 +50,9 @@ private slots:
         home.activate();
         const QString runtime = home.path() + "/xdg_runtime_dir";
         QVERIFY(runtimeMode < 0 ? qunsetenv("XDG_RUNTIME_DIR") : setMode(runtime, runtimeMode));
-        QVERIFY(planted != "own" || setMode(home.path() + "/xdg_cache_home/veltro", 0755));
+        const QString own = home.path() + "/xdg_cache_home/veltro";
+        QVERIFY(planted.isEmpty() || planted == "link" || setMode(own, 0755));
+        QVERIFY(planted != "foreign" || ::chown(QFile::encodeName(own), 65534, 65534) == 0);
         QVERIFY(planted != "link" ||
                 QFile::link(home.path() + "/target", runtime + "/veltro.lock"));
 
