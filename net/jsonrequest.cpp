@@ -2,13 +2,13 @@
 
 #include "net/chttpreply.h"
 #include "net/netlog.h"
+#include "net/servicerequest.h"
 #include "net/strictjson.h"
 #include "net/webaddress.h"
 
 #include <QDeadlineTimer>
 #include <QEventLoop>
 #include <QNetworkAccessManager>
-#include <QNetworkRequest>
 #include <QTimer>
 
 #include <algorithm>
@@ -27,11 +27,8 @@ Hop fetch(const QUrl &address, int silenceMs, const QDeadlineTimer &deadline)
 {
     // A manager of its own per request: no connection, cookie or cache is shared between calls.
     QNetworkAccessManager manager;
-    QNetworkRequest request(address);
-    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
-                         QNetworkRequest::ManualRedirectPolicy);
     QEventLoop loop;
-    CHttpReply watcher(manager.get(request));
+    CHttpReply watcher(ServiceRequest::get(manager, address));
     watcher.setTimeout(silenceMs);
     watcher.start();
     QObject::connect(&watcher, &CHttpReply::done, &loop, &QEventLoop::quit);

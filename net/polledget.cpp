@@ -2,11 +2,11 @@
 
 #include "net/answerbody.h"
 #include "net/netlog.h"
+#include "net/servicerequest.h"
 
 #include <QEventLoop>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
-#include <QNetworkRequest>
 #include <QTimer>
 
 namespace PolledGet {
@@ -14,10 +14,7 @@ namespace PolledGet {
 std::optional<QByteArray> fetch(const QString &address, int timeoutMs)
 {
     QNetworkAccessManager manager;
-    QNetworkRequest request{QUrl(address)};
-    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
-                         QNetworkRequest::ManualRedirectPolicy);
-    QNetworkReply *reply = manager.get(request);
+    QNetworkReply *reply = ServiceRequest::get(manager, QUrl(address));
 
     QEventLoop loop;
     QTimer deadline;

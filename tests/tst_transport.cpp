@@ -13,6 +13,7 @@
 #include <QLocalSocket>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QSslConfiguration>
 #include <QTest>
 #include <QTimer>
 #include <QUrlQuery>
@@ -51,6 +52,7 @@ class TestTransport : public QObject
     Q_OBJECT
 
 private slots:
+    void initTestCase();
     void init();
     void replyShapes_data();
     void replyShapes();
@@ -65,6 +67,14 @@ private:
     TestHome home;
     std::unique_ptr<ScriptedHttpServer> server;
 };
+
+void TestTransport::initTestCase()
+{
+    // The scripted server's own certificate, for its https rows.
+    QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
+    QVERIFY(tls.addCaCertificates(VELTRO_TEST_TLS "/service.crt"));
+    QSslConfiguration::setDefaultConfiguration(tls);
+}
 
 void TestTransport::init()
 {
@@ -131,11 +141,14 @@ void TestTransport::replyShapes()
     QFETCH(QByteArray, value);
     QFETCH(int, follows);
 
-    ScriptedHttpServer elsewhere; // on this host, at another port
+    ScriptedHttpServer elsewhere, secure; // on this host, at other ports; secure over TLS
     QVERIFY(elsewhere.listen());
+    QVERIFY(secure.listenTls(VELTRO_TEST_TLS "/service.crt", VELTRO_TEST_TLS "/service.key"));
+    secure.setReply(QStringLiteral("/second"), ScriptedReply::json(R"({"b":2})"));
     for (auto &[name, headerValue] : reply.headers)
         headerValue.replace("PORT", QByteArray::number(server->port()))
-            .replace("OTHER", QByteArray::number(elsewhere.port()));
+            .replace("OTHER", QByteArray::number(elsewhere.port()))
+            .replace("TLS", QByteArray::number(secure.port()));
     server->setReply(QStringLiteral("/first"), reply);
     const QString address = server->baseUrl() + QStringLiteral("/first");
     const qint64 peakBefore = peakMemoryKiB(true);
@@ -161,7 +174,12 @@ void TestTransport::replyShapes()
     QCOMPARE(result, status);
     QVERIFY2(answer == expected, answer.toStyledString().c_str());
     // Qt itself may ask for the first address again after a broken answer.
-    QCOMPARE(server->requests().size() - server->requestsTo("/first").size(), follows);
+    const QList<RecordedRequest> requests = server->requests() + secure.requests();
+    QCOMPARE(requests.size() - server->requestsTo("/first").size(), follows);
+    // No cache on the way may answer in the service's place.
+    for (const RecordedRequest &request : requests)
+        QVERIFY(request.header("Cache-Control") == "no-cache" &&
+                request.header("Pragma") == "no-cache");
 
     // Both end within their bounds, and no answer makes the memory grow past a bound.
     QVERIFY(!bound.hasExpired());
