@@ -58,11 +58,14 @@ int portOf(const QUrl &url)
 }
 
 // The service may redirect within itself only: the answer decides which page the browser opens
-// signed in, and another host, port or kind of address would put a stranger's value there.
+// signed in, and another host, port or kind of address would put a stranger's value there. A move
+// from http to https stays on the host, whatever port TLS is served on.
 bool isSameService(const QUrl &origin, const QUrl &target)
 {
+    const bool toTls =
+        origin.scheme() == QLatin1String("http") && target.scheme() == QLatin1String("https");
     return Net::isWebAddress(target) && target.host() == origin.host() &&
-        portOf(target) == portOf(origin);
+        (portOf(target) == portOf(origin) || toTls);
 }
 
 } // namespace

@@ -15,7 +15,8 @@ enum ReplyStatus {
 
 // A GET that blocks in a local event loop (user input held back) until the answer has ended,
 // the request has failed, nothing has arrived for silenceMs, or totalMs have passed since the
-// call. 301 and 302 are followed only to http or https on the first address's host and port.
+// call. 301 and 302 are followed only to http or https on the first address's host and port,
+// or from http to https on that host at any port.
 class JsonRequest
 {
 public:

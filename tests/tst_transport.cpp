@@ -118,6 +118,10 @@ void TestTransport::replyShapes_data()
     row("301, same host", redirect(301, "http://127.0.0.1:PORT/second"), true, ReplyOk, second, 1);
     row("302 to another host", redirect(302, "http://localhost:PORT/second"), true, ReplyError);
     row("302 to another port", redirect(302, "http://127.0.0.1:OTHER/second"), true, ReplyError);
+    row("301 to https on the same host", redirect(301, "https://127.0.0.1:TLS/second"), true,
+        ReplyOk, second, 1);
+    row("302 to https on another host", redirect(302, "https://localhost:TLS/second"), true,
+        ReplyError);
     row("301 to another scheme", redirect(301, "file:///etc/hostname"), true, ReplyError);
     row("302 to a missing page", redirect(302, "/gone"), true, ReplyNotFound, "", 1);
     row("303 is not followed", redirect(303, "/second"), true, ReplyOk);
