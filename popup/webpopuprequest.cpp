@@ -19,8 +19,11 @@ QByteArray WebPopupRequest::encode(const UserContext &user, const Json::Value &c
     request["userId"] = user.userId().toStdString();
     request["userName"] = user.userName().toStdString();
     request["content"] = content;
+    // On one line a comment of the content would swallow the rest: the helper reads the values
+    // alone, as the program read them.
     Json::StreamWriterBuilder writer;
     writer["indentation"] = "";
+    writer["commentStyle"] = "None";
     return QByteArray::fromStdString(Json::writeString(writer, request));
 }
 

@@ -280,7 +280,9 @@ private slots:
                  file.setPermissions(QFile::ReadOwner | QFile::ExeOwner)));
         file.close();
         // The page takes the place of the texts: a brief too long for a label keeps nothing away.
-        Json::Value message = fromJson("{'title':'T','brief':'" + QByteArray(1000, 'b') + "'}");
+        // Comments in the content are no part of what the helper reads.
+        Json::Value message =
+            fromJson("{'title':'T', // one\n 'brief': /* two */ '" + QByteArray(1000, 'b') + "'}");
         message["contentUrl"] = (server.baseUrl() + page).toStdString();
         // A scripted helper gets a short bound for its report, the real one the program's own.
         WebPopupProcess popup(signedOut, helper,
