@@ -15,6 +15,7 @@ QNetworkReply *get(QNetworkAccessManager &manager, const QUrl &address)
                          QNetworkRequest::ManualRedirectPolicy);
     request.setAttribute(QNetworkRequest::CacheLoadControlAttribute,
                          QNetworkRequest::AlwaysNetwork);
+    // Qt 6.4 sends these two for AlwaysNetwork as well; set here, they do not hang on that.
     request.setRawHeader("Cache-Control", "no-cache");
     request.setRawHeader("Pragma", "no-cache");
     QNetworkReply *reply = manager.get(request);
