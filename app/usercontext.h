@@ -14,7 +14,7 @@ class UserContext
 {
 public:
     explicit UserContext(const Endpoints &endpoints);
-    // A user known already, as the program hands it to the web-page helper.
+    // A user known already.
     UserContext(const Endpoints &endpoints, const QString &userId, const QString &userName);
 
     // Lumaview's folder inside the user's Documents folder; empty when that is unknown.
