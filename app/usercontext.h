@@ -21,7 +21,7 @@ public:
     static QString sessionFolder();
 
     // Reads Lumaview's session file once; a missing file or key leaves the user signed out. A
-    // value that is not UTF-8 is read in codePage: Lumaview may write the system's ANSI code page
+    // file that is not UTF-8 is read in codePage: Lumaview may write the system's ANSI code page
     // (GBK on a Chinese Windows).
     void loadSession(QStringDecoder codePage = QStringDecoder(QStringDecoder::System));
 
