@@ -2,6 +2,7 @@
 #include "manager/couponoffer.h"
 #include "manager/messageenvelope.h"
 #include "net/strictjson.h"
+#include "popup/webpopuprequest.h"
 #include "testhome.h"
 
 #include <QCoreApplication>
@@ -212,6 +213,18 @@ private slots:
         Json::Value root;
         QVERIFY(StrictJson::parse(answer, root));
         QTEST(UserContext::sessionFromAnswer(root), "session");
+    }
+
+    void helperLink()
+    {
+        // A link from the service reaches the program as it was, on a line of its own, with its
+        // rule: the user's page opens signed in.
+        const QString link = "http://s/a b\r\n%41 链接/user/index";
+        const QByteArray message = WebPopupRequest::encodeLink(link, LinkTarget::Message);
+        const QByteArray web = WebPopupRequest::encodeLink(link, LinkTarget::Web);
+        QVERIFY(!(message + web).contains('\n') && !(message + web).contains('\r'));
+        QCOMPARE(WebPopupRequest::linkTarget(message + '\n', {}).kind, LinkTarget::SignedIn);
+        QCOMPARE(WebPopupRequest::linkTarget(web + '\n', {}).where, link);
     }
 
     void sessionFile_data()
