@@ -24,13 +24,21 @@ for module in "$qt"/Qt*/; do
     flags+=(-isystem "${module%/}")
 done
 
+# Units that CMake builds on the other systems only; each is named in the output, never skipped
+# silently.
+not_on_windows=(app/sessionbus.cpp)
+
 mapfile -t units < <(find app net manager popup tools bench -name '*.cpp' | sort)
-failed=0
+compiled=0 failed=0
 for unit in "${units[@]}"; do
-    if ! "$compiler" "${flags[@]}" "$unit"; then
+    if [[ " ${not_on_windows[*]} " == *" $unit "* ]]; then
+        echo "windows-check: $unit is not built for Windows: left out"
+    elif "$compiler" "${flags[@]}" "$unit"; then
+        compiled=$((compiled + 1))
+    else
         echo "windows-check: $unit does not compile for Windows" >&2
         failed=1
     fi
 done
 ((failed == 0)) || exit 1
-echo "windows-check: ${#units[@]} translation units compile for Windows"
+echo "windows-check: $compiled translation units compile for Windows"
