@@ -3,7 +3,8 @@
 #include "app/busycheck.h"
 
 // Asks the desktop. Busy on Windows whenever the shell would hold its own notifications back
-// (a presentation, a full-screen game or video, quiet hours, a locked screen). Busy under X11
+// (a locked screen or screen saver, a full-screen application, presentation settings, a Windows
+// Store app, the first hour after a user's first sign-in or after a system upgrade). Busy under X11
 // when the active window is full screen or covers its screen, or when the session's screen saver
 // or lock is on. Anything the desktop cannot say counts as free.
 class DesktopBusyCheck : public BusyCheck

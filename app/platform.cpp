@@ -107,14 +107,16 @@ bool startChild(QProcess &child, int timeoutMs)
 #ifdef Q_OS_WIN
     // The job's last handle closes with this process, and the job then kills every process in it.
     // The child is added before it is handed its input, so the processes it starts for the page
-    // come after and belong to the job too.
+    // come after and belong to the job too. The browser is started by this process, outside it.
     static const HANDLE job = [] {
         const HANDLE created = CreateJobObjectW(nullptr, nullptr);
         JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
         limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
-        if (created)
-            SetInformationJobObject(created, JobObjectExtendedLimitInformation, &limits,
-                                    sizeof limits);
+        if (created &&
+            !SetInformationJobObject(created, JobObjectExtendedLimitInformation, &limits,
+                                     sizeof limits))
+            qCDebug(lcApp) << "the job would not end the helper with the program:"
+                           << GetLastError();
         return created;
     }();
     child.start();

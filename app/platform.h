@@ -37,8 +37,8 @@ bool storeNeedsSync(const QSettings &store);
 // The user's Documents folder; empty when it cannot be determined.
 QString documentsFolder();
 
-// Lets the browser that is started next come to the front: the popup never becomes the active
-// window, so the browser would otherwise open behind the user's work.
+// Lets the browser that is started next, and any other process, come to the front: the popup
+// never becomes the active window, so the browser would otherwise open behind the user's work.
 void allowForegroundChange();
 
 // Starts a helper that ends with this process, however this one ends, so that a killed program

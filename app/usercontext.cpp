@@ -24,19 +24,33 @@ QString queryValue(const QString &value)
     return QString::fromLatin1(QUrl::toPercentEncoding(value));
 }
 
-// The raw bytes of a key of the [usersession] section.
+// The raw bytes of a key of the [usersession] section. Keys and sections match as QSettings
+// matches them there, and the last of equal keys counts, as there; lines never join.
 QByteArray rawSessionValue(const QByteArray &file, const QByteArray &key)
 {
+#ifdef Q_OS_WIN
+    constexpr Qt::CaseSensitivity Matching = Qt::CaseInsensitive;
+#else
+    constexpr Qt::CaseSensitivity Matching = Qt::CaseSensitive;
+#endif
+    QByteArray value;
     bool inSection = false;
     for (const QByteArray &line : file.split('\n')) {
         const QByteArray text = line.trimmed();
         const qsizetype equals = text.indexOf('=');
         if (text.startsWith('['))
-            inSection = text.compare("[usersession]", Qt::CaseInsensitive) == 0;
-        else if (inSection && equals > 0 && text.left(equals).trimmed() == key)
-            return text.mid(equals + 1).trimmed();
+            inSection = text.compare("[usersession]", Matching) == 0;
+        else if (inSection && equals > 0 && text.left(equals).trimmed().compare(key, Matching) == 0)
+            value = text.mid(equals + 1).trimmed();
     }
-    return QByteArray();
+    return value;
+}
+
+bool isUtf8(const QByteArray &bytes)
+{
+    QStringDecoder utf8(QStringDecoder::Utf8);
+    const QString decoded = utf8(bytes); // the decoding runs on this conversion
+    return !utf8.hasError();
 }
 
 } // namespace
@@ -63,20 +77,24 @@ void UserContext::loadSession(QStringDecoder codePage)
         qCDebug(lcApp) << "no Documents folder: signed out";
         return;
     }
-    const QSettings session(folder + QStringLiteral("/usersession.ini"), QSettings::IniFormat);
-    // QSettings reads raw bytes as UTF-8 and replaces what is not.
-    const auto read = [&](const QString &key) {
-        const QString value = session.value(QStringLiteral("/usersession/") + key).toString();
-        if (!value.contains(QChar::ReplacementCharacter))
-            return value;
-        QFile file(session.fileName());
-        file.open(QIODevice::ReadOnly);
-        return QString(codePage(rawSessionValue(file.readAll(), key.toLatin1())));
-    };
-    m_userId = read(QStringLiteral("uid"));
-    m_userName = read(QStringLiteral("accoutName"));
+    QFile file(folder + QStringLiteral("/usersession.ini"));
+    const QByteArray bytes = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    if (isUtf8(bytes)) {
+        const QSettings session(file.fileName(), QSettings::IniFormat);
+        m_userId = session.value(QStringLiteral("usersession/uid")).toString();
+        m_userName = session.value(QStringLiteral("usersession/accoutName")).toString();
+    } else {
+        // Lumaview writes the system's code page. A GBK character may end in a backslash, with
+        // which QSettings joins the next line to a value: our own reading decides every key.
+        const auto read = [&](const QByteArray &key) {
+            codePage.resetState();
+            return QString(codePage(rawSessionValue(bytes, key)));
+        };
+        m_userId = read("uid");
+        m_userName = read("accoutName");
+    }
     if (m_userId.isEmpty())
-        qCDebug(lcApp) << "nobody signed in according to" << session.fileName();
+        qCDebug(lcApp) << "nobody signed in according to" << file.fileName();
 }
 
 QString UserContext::requestTempSession(int *status) const

@@ -14,14 +14,14 @@ class UserContext
 {
 public:
     explicit UserContext(const Endpoints &endpoints);
-    // A user known already, as the program hands it to the web-page helper.
+    // A user known already.
     UserContext(const Endpoints &endpoints, const QString &userId, const QString &userName);
 
     // Lumaview's folder inside the user's Documents folder; empty when that is unknown.
     static QString sessionFolder();
 
     // Reads Lumaview's session file once; a missing file or key leaves the user signed out. A
-    // value that is not UTF-8 is read in codePage: Lumaview may write the system's ANSI code page
+    // file that is not UTF-8 is read in codePage: Lumaview may write the system's ANSI code page
     // (GBK on a Chinese Windows).
     void loadSession(QStringDecoder codePage = QStringDecoder(QStringDecoder::System));
 

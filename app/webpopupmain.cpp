@@ -1,6 +1,7 @@
 #include "app/catalogues.h"
 #include "app/platform.h"
 #include "app/usercontext.h"
+#include "net/endpoints.h"
 #include "popup/veltrowebcontent.h"
 #include "popup/webpopuprequest.h"
 
@@ -23,7 +24,7 @@ void report(const char *answer)
 } // namespace
 
 // Shows the web-page popup for the program, which starts it with the request on standard input
-// and reads the report from standard output.
+// and reads the report from standard output, and opens the link the user chose.
 int main(int argc, char *argv[])
 {
     Platform::prepareDisplay();
@@ -40,9 +41,17 @@ int main(int argc, char *argv[])
         report(WebPopupRequest::Failed);
         return 0;
     }
-    const UserContext user(request->service, request->userId, request->userName);
-    auto *popup = new VeltroWebContent(user);
+    // The popup opens nothing itself: it needs no signed-in user.
+    const UserContext nobody{Endpoints()};
+    auto *popup = new VeltroWebContent(nobody);
     popup->setContent(request->content);
+    QObject::connect(popup, &VeltroWebContent::linkChosen,
+                     [](const QString &link, LinkTarget::Rule rule) {
+                         // The click was this process's input: the program and the browser it
+                         // starts may come to the front.
+                         Platform::allowForegroundChange();
+                         report(WebPopupRequest::encodeLink(link, rule).constData());
+                     });
     if (!popup->showPopup()) {
         delete popup;
         report(WebPopupRequest::Failed);

@@ -2,6 +2,8 @@
 
 #include "popup/veltrobase.h"
 
+#include <QtGlobal>
+
 #include <memory>
 
 // Makes the popup that fits a message type, and the coupon popup.

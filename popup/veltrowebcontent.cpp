@@ -1,6 +1,5 @@
 #include "popup/veltrowebcontent.h"
 
-#include "app/linktarget.h"
 #include "app/usercontext.h"
 #include "net/strictjson.h"
 #include "net/webaddress.h"
@@ -135,6 +134,12 @@ void VeltroWebContent::onWebLinkClick(QUrl url)
         qCDebug(lcPopup) << "ignored a link the page followed while not on screen:" << url;
         return;
     }
-    user.open(LinkTarget::of(url.toString(QUrl::FullyEncoded), LinkTarget::Web, user.endpoints()));
+    emit linkChosen(url.toString(QUrl::FullyEncoded), LinkTarget::Web);
+    close();
+}
+
+void VeltroWebContent::onJumpURL(QString url)
+{
+    emit linkChosen(url, LinkTarget::Message);
     close();
 }

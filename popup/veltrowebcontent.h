@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/linktarget.h"
 #include "popup/veltrowidgetbase.h"
 
 #include <QEventLoop>
@@ -9,8 +10,9 @@
 class QWebEngineView;
 
 // The popup for a web page message: the page at the message's contentUrl fills the body. The
-// popup appears only once the page has loaded, and a link the user clicks in the page opens in the
-// user's browser instead. Title and brief are not shown but must be there, as for every message.
+// popup appears only once the page has loaded. It opens nothing itself: a link the user clicks,
+// in the page or the "Detail" link, is reported through linkChosen and the popup closes. Title and
+// brief are not shown but must be there, as for every message.
 class VeltroWebContent : public VeltroWidgetBase
 {
     Q_OBJECT
@@ -19,6 +21,10 @@ public:
     explicit VeltroWebContent(const UserContext &user, QWidget *parent = nullptr);
 
     void setContent(const Json::Value &content) override;
+
+signals:
+    // To be followed by rule: LinkTarget::Web for a link in the page, Message for "Detail".
+    void linkChosen(const QString &link, LinkTarget::Rule rule);
 
 protected:
     bool popUp() override;
@@ -32,6 +38,7 @@ protected:
 
 protected slots:
     void onWebLinkClick(QUrl url);
+    void onJumpURL(QString url) override;
     void onLoadFineshed(bool ok);
 
 private:

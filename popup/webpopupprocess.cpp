@@ -1,6 +1,7 @@
 #include "popup/webpopupprocess.h"
 
 #include "app/platform.h"
+#include "app/usercontext.h"
 #include "net/strictjson.h"
 #include "net/webaddress.h"
 #include "popup/popuplog.h"
@@ -67,18 +68,17 @@ bool WebPopupProcess::showPopup()
         qCDebug(lcPopup) << "the web page helper did not start:" << helper << process.errorString();
         return false;
     }
-    process.write(WebPopupRequest::encode(user, content));
+    process.write(WebPopupRequest::encode(content));
     process.closeWriteChannel();
     if (!process.canReadLine() && process.state() == QProcess::Running)
         wait.exec();
 
     const QByteArray answer = process.canReadLine() ? process.readLine().trimmed() : QByteArray();
     if (answer == WebPopupRequest::Shown) {
-        // Whenever and however the helper ends, the user is done with the popup; it may have
-        // ended already, before the program's event loop runs.
-        connect(&process, &QProcess::finished, qApp, &QCoreApplication::quit);
-        if (process.state() == QProcess::NotRunning)
-            QTimer::singleShot(0, qApp, &QCoreApplication::quit);
+        // Its link and its end may have come already, before the program's event loop runs.
+        connect(&process, &QProcess::readyReadStandardOutput, this, &WebPopupProcess::followHelper);
+        connect(&process, &QProcess::finished, this, &WebPopupProcess::followHelper);
+        QTimer::singleShot(0, this, &WebPopupProcess::followHelper);
         return true;
     }
     if (answer == WebPopupRequest::Failed)
@@ -89,4 +89,20 @@ bool WebPopupProcess::showPopup()
     process.kill();
     process.waitForFinished(5000);
     return false;
+}
+
+void WebPopupProcess::followHelper()
+{
+    // Opening may wait for a temporary session in an event loop of its own, which quit() would end
+    // as well: the helper's end is taken up once the link is open.
+    if (opening)
+        return;
+    if (process.canReadLine()) {
+        opening = true;
+        user.open(WebPopupRequest::linkTarget(process.readLine(), user.endpoints()));
+        opening = false;
+    }
+    // Whenever and however the helper ends, the user is done with the popup.
+    if (process.state() == QProcess::NotRunning)
+        QCoreApplication::quit();
 }

@@ -10,8 +10,9 @@ class UserContext;
 
 // The web-page popup as the message manager sees it. The page is shown by a helper program
 // beside this one, which alone loads the web engine; this object checks the content, hands it
-// over and waits for the helper's report. While the page is up, the program's event loop runs
-// and ends when the helper ends.
+// over and waits for the helper's report. While the page is up, the program's event loop runs:
+// it opens the link the helper reports, signed in where the link leads to the user's pages, and
+// ends when the helper has ended and the link is open.
 class WebPopupProcess : public QObject, public VeltroBase
 {
     Q_OBJECT
@@ -31,10 +32,12 @@ public:
 
 private:
     bool hasContent() const;
+    void followHelper();
 
     const UserContext &user;
     QString helper;
     int reportBoundMs;
     Json::Value content;
     QProcess process;
+    bool opening = false;
 };

@@ -1,23 +1,30 @@
 #include "popup/webpopuprequest.h"
 
-#include "app/usercontext.h"
 #include "net/answerbody.h"
 #include "net/strictjson.h"
 #include "popup/popuplog.h"
 
 #include <json/writer.h>
 
+#include <QUrl>
+
 #include <chrono>
 #include <cstdio>
 #include <future>
 #include <thread>
+#include <utility>
 
-QByteArray WebPopupRequest::encode(const UserContext &user, const Json::Value &content)
+namespace {
+
+// The rules by which the program follows the helper's links, as a report names them.
+const std::pair<const char *, LinkTarget::Rule> ReportedRules[] = {
+    {"web", LinkTarget::Web}, {"message", LinkTarget::Message}};
+
+} // namespace
+
+QByteArray WebPopupRequest::encode(const Json::Value &content)
 {
     Json::Value request(Json::objectValue);
-    request["service"] = user.endpoints().base().toStdString();
-    request["userId"] = user.userId().toStdString();
-    request["userName"] = user.userName().toStdString();
     request["content"] = content;
     // On one line a comment of the content would swallow the rest: the helper reads the values
     // alone, as the program read them.
@@ -33,10 +40,7 @@ std::optional<WebPopupRequest> WebPopupRequest::decode(const QByteArray &bytes)
     if (!StrictJson::parse(bytes, request) || !request.isObject())
         return std::nullopt;
     try {
-        return WebPopupRequest{Endpoints(StrictJson::textMember(request, "service")),
-                               StrictJson::textMember(request, "userId"),
-                               StrictJson::textMember(request, "userName"),
-                               StrictJson::member(request, "content")};
+        return WebPopupRequest{StrictJson::member(request, "content")};
     } catch (const StrictJson::TypeError &error) {
         qCDebug(lcPopup) << "unusable request:" << error.what();
         return std::nullopt;
@@ -45,7 +49,7 @@ std::optional<WebPopupRequest> WebPopupRequest::decode(const QByteArray &bytes)
 
 std::optional<WebPopupRequest> WebPopupRequest::receive(int timeoutMs)
 {
-    // Content and user fit in twice the largest answer the service may send.
+    // The content fits in twice the largest answer the service may send.
     constexpr qint64 MaxRequestBytes = 2 * MaxAnswerBytes;
     // A blocking read cannot be bounded in time portably; it runs on a thread of its own, left
     // behind when the time is up.
@@ -70,4 +74,25 @@ std::optional<WebPopupRequest> WebPopupRequest::receive(int timeoutMs)
         return std::nullopt;
     }
     return decode(bytes);
+}
+
+QByteArray WebPopupRequest::encodeLink(const QString &link, LinkTarget::Rule rule)
+{
+    for (const auto &[name, reported] : ReportedRules) {
+        if (reported == rule)
+            return QByteArray(name) + ' ' + QUrl::toPercentEncoding(link);
+    }
+    return QByteArray();
+}
+
+LinkTarget WebPopupRequest::linkTarget(const QByteArray &line, const Endpoints &endpoints)
+{
+    const QByteArray text = line.trimmed();
+    const qsizetype space = text.indexOf(' ');
+    const QString link = QString::fromUtf8(QByteArray::fromPercentEncoding(text.mid(space + 1)));
+    for (const auto &[name, rule] : ReportedRules) {
+        if (space > 0 && text.left(space) == name)
+            return LinkTarget::of(link, rule, endpoints);
+    }
+    return {LinkTarget::Refused, QString::fromUtf8(text)};
 }

@@ -2,6 +2,8 @@
 
 #include "popup/popupfactory.h"
 
+#include <QtGlobal>
+
 class UserContext;
 
 // Makes the real popup windows.

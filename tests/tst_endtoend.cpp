@@ -31,9 +31,12 @@ const Route DueCoupon{"/couponActivity/getTimingCoupon?userId=42",
 const Route Session{"/user/getTempSession?userName=ann&userId=42",
                     R"({"code":"0","tempSession":"t-1"})"};
 // The content travels as JSON text inside the envelope, as the service sends it.
-Route message(const QString &type, const QString &id, const QString &field, const QString &address)
+Route message(const QString &type, const QString &id, const QString &field, const QString &address,
+              const QString &detail = {})
 {
-    const QJsonObject content{{"title", "新版本"}, {"brief", "Lumaview 2027"}, {field, address}};
+    QJsonObject content{{"title", "新版本"}, {"brief", "Lumaview 2027"}, {field, address}};
+    if (!detail.isEmpty())
+        content.insert("jmpUrl", detail);
     const QJsonObject body{
         {"type", type}, {"id", id}, {"msgData", QString(QJsonDocument(content).toJson())}};
     return {MessagePath, QJsonDocument(QJsonObject{{"ret", 1}, {"body", body}}).toJson()};
@@ -111,6 +114,12 @@ void TestEndToEnd::scenario_data()
                             << skip + "/mycenter/getCouponInfo CouponChecked=1 CouponId=c-1";
     QTest::newRow("web page") << Routes{page, {"/page.html", fullPageLink}} << "body"
                               << Base + "/from-page LastId=50";
+    // Opened by the program, which waits for the session while the helper has ended.
+    QTest::newRow("web page's signed-in link: service silent")
+        << Routes{message("2", "51", "contentUrl", Base + "/page.html", Base + "/user/index"),
+                  {"/page.html", fullPageLink},
+                  {Session.first, "silent"}}
+        << "signed in, link" << Base + "/user/index LastId=51";
     QTest::newRow("failed page, then the coupon") << Routes{page, DueCoupon} << "signed in, close"
                                                   << "LastId=4294967295 CouponId=c-1";
     QTest::newRow("signed-in link: session")

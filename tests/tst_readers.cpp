@@ -2,6 +2,7 @@
 #include "manager/couponoffer.h"
 #include "manager/messageenvelope.h"
 #include "net/strictjson.h"
+#include "popup/webpopuprequest.h"
 #include "testhome.h"
 
 #include <QCoreApplication>
@@ -216,32 +217,53 @@ private slots:
         QTEST(UserContext::sessionFromAnswer(root), "session");
     }
 
+    void helperLink()
+    {
+        // A link from the service reaches the program as it was, on a line of its own, with its
+        // rule: the user's page opens signed in.
+        const QString link = "http://s/a b\r\n%41 链接/user/index";
+        const QByteArray message = WebPopupRequest::encodeLink(link, LinkTarget::Message);
+        const QByteArray web = WebPopupRequest::encodeLink(link, LinkTarget::Web);
+        QVERIFY(!(message + web).contains('\n') && !(message + web).contains('\r'));
+        QCOMPARE(WebPopupRequest::linkTarget(message + '\n', {}).kind, LinkTarget::SignedIn);
+        QCOMPARE(WebPopupRequest::linkTarget(web + '\n', {}).where, link);
+    }
+
     void sessionFile_data()
     {
         QTest::addColumn<QString>("userId");
         QTest::addColumn<QString>("userName"); // both empty: no session file
+        QTest::addColumn<QByteArray>("file"); // as Lumaview writes it on a Chinese Windows, if set
 
-        QTest::newRow("no file") << QString() << QString();
-        QTest::newRow("signed in") << QStringLiteral("42") << QStringLiteral("张三");
-        QTest::newRow("no uid key") << QString() << QStringLiteral("ann");
-        QTest::newRow("id without name") << QStringLiteral("42") << QString();
-        QTest::newRow("name in GBK") << QStringLiteral("42") << QStringLiteral("张三");
+        QTest::newRow("no file") << QString() << QString() << QByteArray();
+        QTest::newRow("signed in")
+            << QStringLiteral("42") << QStringLiteral("张三") << QByteArray();
+        QTest::newRow("no uid key") << QString() << QStringLiteral("ann") << QByteArray();
+        QTest::newRow("id without name") << QStringLiteral("42") << QString() << QByteArray();
+        QTest::newRow("name in GBK")
+            << QStringLiteral("42") << QStringLiteral("张三")
+            << QByteArray("[a]\naccoutName=b\n[usersession]\nuid=42\naccoutName=\xd5\xc5\xc8\xfd");
+        // The name's last byte is a backslash. Keys match as QSettings matches them here: by case,
+        // and the last counts.
+        QTest::newRow("GBK name ending in 0x5C")
+            << QStringLiteral("42") << QStringLiteral("嘰")
+            << QByteArray("[usersession]\nuid=7\naccoutName=\x87\x5c\nuid=42\nUID=8\n[UserSession]"
+                          "\nuid=9");
     }
 
     void sessionFile()
     {
         QFETCH(QString, userId);
         QFETCH(QString, userName);
+        QFETCH(QByteArray, file);
 
         const TestHome home;
         home.activate();
         if (!userId.isEmpty() || !userName.isEmpty())
             home.signIn(userId, userName);
-        if (QByteArray(QTest::currentDataTag()) == "name in GBK") { // as on a Chinese Windows
-            QFile file(home.sessionFile());
-            QVERIFY(file.open(QIODevice::WriteOnly));
-            file.write("[a]\naccoutName=b\n[usersession]\nuid=42\naccoutName=\xd5\xc5\xc8\xfd");
-        }
+        QFile session(home.sessionFile());
+        QVERIFY(file.isEmpty() ||
+                (session.open(QIODevice::WriteOnly) && session.write(file) && session.flush()));
         UserContext user{Endpoints()};
         user.loadSession(QStringDecoder("GBK"));
         QCOMPARE(user.userId(), userId);
