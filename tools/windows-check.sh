@@ -2,18 +2,24 @@
 # Compiles every translation unit of the program, its helper, the tools and the bench for Windows:
 # MinGW-w64 against its Windows headers and Qt's public headers, which guard their Windows API with
 # Q_OS_WIN, so every Windows branch is compiled. Syntax and types only: no MSVC, no linking, nothing
-# runs. Any error or warning fails the check. Installs the compiler on Debian 12 when it is missing.
+# runs. Any error or warning fails the check. Installs what it needs on Debian 12 when it is missing.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 compiler=x86_64-w64-mingw32-g++-posix
-if ! command -v "$compiler" >/dev/null; then
+# The compiler, and the headers it reads: Qt's (the web engine's too) and JsonCpp's.
+packages=(g++-mingw-w64-x86-64-posix qt6-base-dev qt6-webengine-dev libjsoncpp-dev)
+missing=()
+for package in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" ||
+        missing+=("$package")
+done
+if ((${#missing[@]})); then
     sudo=""
     [[ $(id -u) -eq 0 ]] || sudo="sudo"
-    echo "Installing: g++-mingw-w64-x86-64-posix"
+    echo "Installing: ${missing[*]}"
     $sudo apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq g++-mingw-w64-x86-64-posix \
-        >/dev/null
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}" >/dev/null
 fi
 
 qt=/usr/include/x86_64-linux-gnu/qt6
