@@ -5,6 +5,7 @@
 #include <QAuthenticator>
 #include <QChildEvent>
 #include <QDialog>
+#include <QMouseEvent>
 #include <QNetworkProxyFactory>
 #include <QSet>
 #include <QWebEngineCertificateError>
@@ -18,9 +19,18 @@
 
 namespace {
 
-// How long after the user's click a navigation still counts as following a link. Chromium reports
-// a script's navigation as a link click too; this bound tells a click from the page's timers.
-constexpr qint64 ClickBoundMs = 2000;
+// The page's console, when support asks to see it: this many lines of this many characters.
+constexpr int ConsoleMessageBound = 20;
+constexpr int ConsoleLineBound = 200;
+
+// One line that cannot steer a terminal: every control or format character is replaced.
+QString printableLine(const QString &text)
+{
+    QString line;
+    for (const char32_t c : text.left(ConsoleLineBound).toUcs4())
+        line += QChar::isPrint(c) ? QString::fromUcs4(&c, 1) : QString(QChar::ReplacementCharacter);
+    return line;
+}
 
 // The proxy at host that the system's setting names for requests to url; none when it names none.
 QNetworkProxy configuredProxy(const QUrl &url, const QString &host)
@@ -40,8 +50,12 @@ DelegatingWebPage::DelegatingWebPage(QWebEngineView *view) : QWebEnginePage(view
     // Chromium would otherwise hand an address of a scheme it does not know to the desktop.
     settings()->setUnknownUrlSchemePolicy(QWebEngineSettings::DisallowUnknownUrlSchemes);
     settings()->setAttribute(QWebEngineSettings::JavascriptCanOpenWindows, false);
+    // Until its load shows that every hop came over https.
+    settings()->setAttribute(QWebEngineSettings::JavascriptEnabled, false);
     view->installEventFilter(this);
     connect(this, &QWebEnginePage::loadFinished, this, [this] { firstLoadDone = true; });
+    connect(this, &QWebEnginePage::linkHovered, this,
+            [this](const QString &url) { hoveredLink = QUrl(url); });
 
     // Every request the page makes of the user is answered no at once, with nothing shown.
     connect(this, &QWebEnginePage::featurePermissionRequested, this,
@@ -85,11 +99,6 @@ DelegatingWebPage::DelegatingWebPage(QWebEngineView *view) : QWebEnginePage(view
             });
 }
 
-DelegatingWebPage::DelegatingWebPage(QWebEngineProfile *profile, DelegatingWebPage *opener)
-    : QWebEnginePage(profile, opener), opener(opener)
-{
-}
-
 bool DelegatingWebPage::eventFilter(QObject *watched, QEvent *event)
 {
     switch (event->type()) {
@@ -108,57 +117,61 @@ bool DelegatingWebPage::eventFilter(QObject *watched, QEvent *event)
         break;
     case QEvent::MouseButtonPress:
     case QEvent::MouseButtonRelease:
+    case QEvent::MouseButtonDblClick:
+        handleButton(*static_cast<QMouseEvent *>(event));
+        return true;
+    // Without a press, a touch or a key the page never gets the user's activation, which it
+    // needs to write the clipboard, open a window or start anything else as if asked to.
     case QEvent::TouchBegin:
+    case QEvent::TouchUpdate:
     case QEvent::TouchEnd:
-        sinceClick.start();
-        break;
+    case QEvent::TouchCancel:
+    case QEvent::KeyPress:
+    case QEvent::KeyRelease:
+    // The view would show the page's titles as rich text, which may name local files.
+    case QEvent::ToolTip:
+        return true;
     default:
         break;
     }
     return QWebEnginePage::eventFilter(watched, event);
 }
 
+void DelegatingWebPage::handleButton(const QMouseEvent &event)
+{
+    if (event.button() != Qt::LeftButton)
+        return;
+    if (event.type() == QEvent::MouseButtonPress) {
+        pressedLink = hoveredLink;
+    } else if (event.type() == QEvent::MouseButtonRelease && !pressedLink.isEmpty() &&
+               pressedLink == hoveredLink) {
+        emit linkClicked(std::exchange(pressedLink, {}));
+    }
+}
+
 bool DelegatingWebPage::acceptNavigationRequest(const QUrl &url, NavigationType type,
                                                 bool isMainFrame)
 {
-    // A new window's first address is where the link led, however it was opened.
-    if (opener) {
-        opener->followLink(url);
-        deleteLater();
-        return false;
-    }
-    // Also a script's navigation, to any scheme.
-    if (type == NavigationTypeLinkClicked) {
-        followLink(url);
-        return false;
-    }
     // Only the load of the message's page itself: its redirects and its frames. After that, and
-    // for forms, reloads and history steps at any time, the page stays as it is.
-    if (firstLoadDone ||
+    // for links (the user's clicks never reach the page, so these are its own), forms, reloads and
+    // history steps at any time, the page stays as it is.
+    if (firstLoadDone || type == NavigationTypeLinkClicked ||
         (isMainFrame && type != NavigationTypeTyped && type != NavigationTypeRedirect)) {
         qCDebug(lcPopup) << "refused a navigation of the page:" << type << url;
         return false;
     }
+    // Script runs only where no one on the path can have changed the page.
+    if (isMainFrame) {
+        overHttpsOnly = overHttpsOnly && url.scheme() == QLatin1String("https");
+        settings()->setAttribute(QWebEngineSettings::JavascriptEnabled, overHttpsOnly);
+    }
     return QWebEnginePage::acceptNavigationRequest(url, type, isMainFrame);
 }
 
-QWebEnginePage *DelegatingWebPage::createWindow(WebWindowType)
+QWebEnginePage *DelegatingWebPage::createWindow(WebWindowType type)
 {
-    return new DelegatingWebPage(profile(), this);
-}
-
-bool DelegatingWebPage::userJustClicked() const
-{
-    return sinceClick.isValid() && !sinceClick.hasExpired(ClickBoundMs);
-}
-
-void DelegatingWebPage::followLink(const QUrl &url)
-{
-    if (!userJustClicked()) {
-        qCDebug(lcPopup) << "ignored a link the page followed by itself:" << url;
-        return;
-    }
-    emit linkClicked(url);
+    qCDebug(lcPopup) << "refused a window the page opened:" << type;
+    return nullptr;
 }
 
 QStringList DelegatingWebPage::chooseFiles(FileSelectionMode, const QStringList &,
@@ -177,4 +190,15 @@ bool DelegatingWebPage::javaScriptConfirm(const QUrl &, const QString &)
 bool DelegatingWebPage::javaScriptPrompt(const QUrl &, const QString &, const QString &, QString *)
 {
     return false;
+}
+
+void DelegatingWebPage::javaScriptConsoleMessage(JavaScriptConsoleMessageLevel,
+                                                 const QString &message, int, const QString &)
+{
+    // The helper's standard error is the program's own: the page writes nothing there by
+    // default, and never more than a few lines of plain text.
+    if (!lcPopup().isDebugEnabled() || consoleMessages >= ConsoleMessageBound)
+        return;
+    ++consoleMessages;
+    qCDebug(lcPopup).noquote() << "the page's console:" << printableLine(message);
 }

@@ -1,23 +1,23 @@
 #pragma once
 
-#include <QElapsedTimer>
 #include <QUrl>
 #include <QWebEnginePage>
 
-class QWebEngineProfile;
+class QMouseEvent;
 class QWebEngineView;
 
-// The page inside a popup. It comes over plain HTTP, so whoever sits on the path writes it: the
+// The page inside a popup. It may come over plain HTTP, so whoever sits on the path writes it: the
 // popup shows this one page and nothing else. After its first load it never navigates, it raises
-// no dialog and gets no permission, and it opens no window. A link the user clicked, in the page
-// or into a new window, is reported through linkClicked and goes no further; Chromium never hands
-// an address to the desktop itself.
+// no dialog and gets no permission, it opens no window, and its script runs only when every hop of
+// that load came over https. It never sees a mouse button: a left press and release on the link
+// under the pointer is reported through linkClicked and goes no further; Chromium never hands an
+// address to the desktop itself.
 class DelegatingWebPage : public QWebEnginePage
 {
     Q_OBJECT
 
 public:
-    // The page of view, whose presses tell a click by the user from the page's own navigation.
+    // The page of view, whose pointer tells which link the user clicked.
     explicit DelegatingWebPage(QWebEngineView *view);
 
 signals:
@@ -34,20 +34,19 @@ protected:
     bool javaScriptConfirm(const QUrl &securityOrigin, const QString &msg) override;
     bool javaScriptPrompt(const QUrl &securityOrigin, const QString &msg,
                           const QString &defaultValue, QString *result) override;
+    void javaScriptConsoleMessage(JavaScriptConsoleMessageLevel level, const QString &message,
+                                  int lineNumber, const QString &sourceID) override;
 
 private:
-    // A stand-in for a window the page asked for; it lives until its first navigation.
-    DelegatingWebPage(QWebEngineProfile *profile, DelegatingWebPage *opener);
+    // Takes the place of the page's own handling of a mouse button.
+    void handleButton(const QMouseEvent &event);
 
-    // Whether the user clicked in the view just before: a navigation without that is the page's.
-    bool userJustClicked() const;
-    // Reports url when the user clicked it.
-    void followLink(const QUrl &url);
-
-    QWebEngineView *const view = nullptr;
-    // Set for a stand-in only.
-    DelegatingWebPage *const opener = nullptr;
-    // Since the user last pressed or released a button on the page.
-    QElapsedTimer sinceClick;
+    QWebEngineView *const view;
+    // The link under the pointer, and the one under the last left press until its release.
+    QUrl hoveredLink;
+    QUrl pressedLink;
     bool firstLoadDone = false;
+    // Whether every hop of the page's load so far came over https.
+    bool overHttpsOnly = true;
+    int consoleMessages = 0;
 };
