@@ -18,9 +18,12 @@ namespace {
 
 const QString Base = QStringLiteral(VELTRO_SERVICE_URL);
 // The virtual screen is 1280 x 800 without a task bar: the popup, 300 x 200, sits at (980, 600).
-const QMap<QString, QStringList> Gestures = {{"body", {"mousemove", "1130", "695", "click", "1"}},
-                                             {"close", {"mousemove", "1265", "615", "click", "1"}},
-                                             {"link", {"mousemove", "1235", "780", "click", "1"}}};
+// The pointer rests before a click, as a user's does: a web page learns from the move which link
+// is under it.
+const QMap<QString, QStringList> Gestures = {
+    {"body", {"mousemove", "1130", "695", "sleep", "1", "click", "1"}},
+    {"close", {"mousemove", "1265", "615", "click", "1"}},
+    {"link", {"mousemove", "1235", "780", "click", "1"}}};
 constexpr int StartMs = 60000;
 constexpr int SessionSilenceMs = 4000; // pinned here only, by the row where it runs out
 const QString MessagePath = "/message/getMessage";
