@@ -143,9 +143,10 @@ void DelegatingWebPage::handleButton(const QMouseEvent &event)
         return;
     if (event.type() == QEvent::MouseButtonPress) {
         pressedLink = hoveredLink;
-    } else if (event.type() == QEvent::MouseButtonRelease && !pressedLink.isEmpty() &&
-               pressedLink == hoveredLink) {
-        emit linkClicked(std::exchange(pressedLink, {}));
+    } else if (event.type() == QEvent::MouseButtonRelease) {
+        const QUrl link = std::exchange(pressedLink, {});
+        if (!link.isEmpty() && link == hoveredLink)
+            emit linkClicked(link);
     }
 }
 
