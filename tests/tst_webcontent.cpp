@@ -215,8 +215,7 @@ void TestWebContent::notShown()
 
 void TestWebContent::pageActions_data()
 {
-    QTest::addColumn<QString>(
-        "action"); // [right]#element: the user clicks it; else the page runs it
+    QTest::addColumn<QString>("action"); // [right]#element: clicked; else the page runs it
     QTest::addColumn<QString>("target"); // the link reported; empty: none, the popup stays
     QTest::addColumn<QString>("page"); // https:/path: on the server with the test certificate
     const auto row = [](const char *name, const char *action, const char *target = "",
