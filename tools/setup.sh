@@ -6,27 +6,12 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-packages=(
-    cmake g++ make pkg-config libxcb1-dev
-    qt6-base-dev qt6-base-private-dev qt6-webengine-dev qt6-tools-dev qt6-l10n-tools
-    qt6-translations-l10n libjsoncpp-dev
-    xvfb xauth xdotool x11-utils imagemagick fonts-wqy-microhei
+source tools/packages.sh
+install_missing cmake g++ make pkg-config libxcb1-dev \
+    qt6-base-dev qt6-base-private-dev qt6-webengine-dev qt6-tools-dev qt6-l10n-tools \
+    qt6-translations-l10n libjsoncpp-dev \
+    xvfb xauth xdotool x11-utils imagemagick fonts-wqy-microhei \
     clang libclang-rt-14-dev
-)
-missing=()
-for package in "${packages[@]}"; do
-    if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed"; then
-        missing+=("$package")
-    fi
-done
-if ((${#missing[@]})); then
-    sudo=""
-    [[ $(id -u) -eq 0 ]] || sudo="sudo"
-    echo "Installing: ${missing[*]}"
-    $sudo apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq \
-        "${missing[@]}" >/dev/null
-fi
 
 build=${1:-build}
 shift || true

@@ -8,19 +8,8 @@ cd "$(dirname "$0")/.."
 
 compiler=x86_64-w64-mingw32-g++-posix
 # The compiler, and the headers it reads: Qt's (the web engine's too) and JsonCpp's.
-packages=(g++-mingw-w64-x86-64-posix qt6-base-dev qt6-webengine-dev libjsoncpp-dev)
-missing=()
-for package in "${packages[@]}"; do
-    dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" ||
-        missing+=("$package")
-done
-if ((${#missing[@]})); then
-    sudo=""
-    [[ $(id -u) -eq 0 ]] || sudo="sudo"
-    echo "Installing: ${missing[*]}"
-    $sudo apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}" >/dev/null
-fi
+source tools/packages.sh
+install_missing g++-mingw-w64-x86-64-posix qt6-base-dev qt6-webengine-dev libjsoncpp-dev
 
 qt=/usr/include/x86_64-linux-gnu/qt6
 flags=(-std=c++17 -fsyntax-only -Wall -Wextra -Werror -DUNICODE -D_UNICODE
