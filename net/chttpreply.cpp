@@ -47,8 +47,7 @@ void CHttpReply::replyfinish()
             m_reply->error() == QNetworkReply::ContentNotFoundError ? ReplyNotFound : ReplyError;
     }
     if (m_status != ReplyOk)
-        qCDebug(lcNet) << "request ended with status" << m_status << "HTTP" << httpStatus
-                       << m_reply->url().toString();
+        qCDebug(lcNet) << "request ended with status" << m_status << m_reply->url().toString();
     emit done();
 }
 
