@@ -1,6 +1,6 @@
 #include "app/catalogues.h"
 
-#include "app/logging.h"
+#include "desktop/desktoplog.h"
 
 #include <QCoreApplication>
 #include <QTranslator>

@@ -1,12 +1,12 @@
 #include "app/catalogues.h"
-#include "app/desktopbusycheck.h"
-#include "app/instanceguard.h"
-#include "app/platform.h"
-#include "app/usercontext.h"
-#include "app/watchdog.h"
+#include "desktop/desktopbusycheck.h"
+#include "desktop/instanceguard.h"
+#include "desktop/platform.h"
+#include "desktop/watchdog.h"
 #include "manager/msgmanager.h"
 #include "net/endpoints.h"
 #include "popup/windowpopupfactory.h"
+#include "session/usercontext.h"
 
 #include <QApplication>
 #include <QSettings>

@@ -1,9 +1,9 @@
 #include "app/catalogues.h"
-#include "app/platform.h"
-#include "app/usercontext.h"
+#include "desktop/platform.h"
 #include "net/endpoints.h"
 #include "popup/veltrowebcontent.h"
 #include "popup/webpopuprequest.h"
+#include "session/usercontext.h"
 
 #include <QApplication>
 #include <QLoggingCategory>

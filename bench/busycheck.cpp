@@ -1,7 +1,7 @@
 // Times the busy check as a start makes it: once, in a fresh process that has just connected to
 // the display. Prints "<milliseconds> <busy|free>".
 
-#include "app/desktopbusycheck.h"
+#include "desktop/desktopbusycheck.h"
 
 #include <QElapsedTimer>
 #include <QGuiApplication>

@@ -1,7 +1,7 @@
-#include "app/browser.h"
+#include "desktop/browser.h"
 
-#include "app/logging.h"
-#include "app/platform.h"
+#include "desktop/desktoplog.h"
+#include "desktop/platform.h"
 #include "net/webaddress.h"
 
 #include <QDesktopServices>

@@ -1,12 +1,12 @@
-#include "app/desktopbusycheck.h"
+#include "desktop/desktopbusycheck.h"
 
-#include "app/logging.h"
+#include "desktop/desktoplog.h"
 
 #ifdef Q_OS_WIN
 #include <qt_windows.h>
 #include <shellapi.h>
 #else
-#include "app/sessionbus.h"
+#include "desktop/sessionbus.h"
 
 #include <QtGui/qtguiglobal.h>
 

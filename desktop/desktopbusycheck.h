@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/busycheck.h"
+#include "desktop/busycheck.h"
 
 // Asks the desktop. Busy on Windows whenever the shell would hold its own notifications back
 // (a locked screen or screen saver, a full-screen application, presentation settings, a Windows

@@ -1,3 +1,3 @@
-#include "app/logging.h"
+#include "desktop/desktoplog.h"
 
 Q_LOGGING_CATEGORY(lcApp, "veltro.app", QtWarningMsg)

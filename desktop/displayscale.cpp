@@ -1,4 +1,4 @@
-#include "app/displayscale.h"
+#include "desktop/displayscale.h"
 
 #include <QGuiApplication>
 #include <QScreen>

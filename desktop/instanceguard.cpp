@@ -1,6 +1,6 @@
-#include "app/instanceguard.h"
+#include "desktop/instanceguard.h"
 
-#include "app/logging.h"
+#include "desktop/desktoplog.h"
 
 #ifdef Q_OS_WIN
 #include <QCryptographicHash>

@@ -1,6 +1,6 @@
-#include "app/platform.h"
+#include "desktop/platform.h"
 
-#include "app/logging.h"
+#include "desktop/desktoplog.h"
 
 #include <QFont>
 #include <QList>

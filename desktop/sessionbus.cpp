@@ -1,6 +1,6 @@
-#include "app/sessionbus.h"
+#include "desktop/sessionbus.h"
 
-#include "app/logging.h"
+#include "desktop/desktoplog.h"
 
 #include <QFile>
 #include <QtEndian>

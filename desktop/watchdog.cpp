@@ -1,6 +1,6 @@
-#include "app/watchdog.h"
+#include "desktop/watchdog.h"
 
-#include "app/logging.h"
+#include "desktop/desktoplog.h"
 
 #include <cstdlib>
 

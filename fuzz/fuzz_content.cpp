@@ -2,9 +2,9 @@
 // first input byte picks the popup (0: the coupon popup, any other: the popup for that message
 // type), the rest is the content's JSON text. The popups are made but never shown.
 
-#include "app/usercontext.h"
 #include "net/strictjson.h"
 #include "popup/windowpopupfactory.h"
+#include "session/usercontext.h"
 
 #include <QApplication>
 

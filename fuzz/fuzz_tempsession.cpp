@@ -1,8 +1,8 @@
 // Feeds arbitrary bytes to the reader of the "/user/getTempSession" answer, parsed as the
 // blocking request parses it.
 
-#include "app/usercontext.h"
 #include "net/strictjson.h"
+#include "session/usercontext.h"
 
 #include <cstdint>
 #include <cstdlib>

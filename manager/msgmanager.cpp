@@ -1,13 +1,13 @@
 #include "manager/msgmanager.h"
 
-#include "app/busycheck.h"
-#include "app/platform.h"
-#include "app/usercontext.h"
+#include "desktop/busycheck.h"
+#include "desktop/platform.h"
 #include "manager/couponoffer.h"
 #include "manager/managerlog.h"
 #include "manager/messageenvelope.h"
 #include "net/strictjson.h"
 #include "popup/popupfactory.h"
+#include "session/usercontext.h"
 
 #include <QSettings>
 #include <QUrl>

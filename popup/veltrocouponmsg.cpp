@@ -1,8 +1,8 @@
 #include "popup/veltrocouponmsg.h"
 
-#include "app/linktarget.h"
-#include "app/usercontext.h"
 #include "net/endpoints.h"
+#include "session/linktarget.h"
+#include "session/usercontext.h"
 
 #include <QLabel>
 

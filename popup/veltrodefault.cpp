@@ -1,7 +1,7 @@
 #include "popup/veltrodefault.h"
 
-#include "app/usercontext.h"
 #include "net/endpoints.h"
+#include "session/usercontext.h"
 
 VeltroDefault::VeltroDefault(const UserContext &user, QWidget *parent)
     : VeltroWidgetBase(user, parent)

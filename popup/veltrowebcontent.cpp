@@ -1,10 +1,10 @@
 #include "popup/veltrowebcontent.h"
 
-#include "app/usercontext.h"
 #include "net/strictjson.h"
 #include "net/webaddress.h"
 #include "popup/delegatingwebpage.h"
 #include "popup/popuplog.h"
+#include "session/usercontext.h"
 
 #include <QTimer>
 #include <QWebEngineLoadingInfo>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "app/linktarget.h"
 #include "popup/veltrowidgetbase.h"
+#include "session/linktarget.h"
 
 #include <QEventLoop>
 #include <QString>

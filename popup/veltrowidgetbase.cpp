@@ -1,9 +1,9 @@
 #include "popup/veltrowidgetbase.h"
 
-#include "app/linktarget.h"
-#include "app/usercontext.h"
 #include "net/strictjson.h"
 #include "popup/popuplog.h"
+#include "session/linktarget.h"
+#include "session/usercontext.h"
 
 #include <QEvent>
 #include <QGuiApplication>

@@ -1,11 +1,11 @@
 #include "popup/webpopupprocess.h"
 
-#include "app/platform.h"
-#include "app/usercontext.h"
+#include "desktop/platform.h"
 #include "net/strictjson.h"
 #include "net/webaddress.h"
 #include "popup/popuplog.h"
 #include "popup/webpopuprequest.h"
+#include "session/usercontext.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>

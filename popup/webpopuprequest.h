@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/linktarget.h"
+#include "session/linktarget.h"
 
 #include <json/value.h>
 

@@ -1,4 +1,4 @@
-#include "app/linktarget.h"
+#include "session/linktarget.h"
 
 #include "net/endpoints.h"
 #include "net/webaddress.h"

@@ -1,12 +1,12 @@
-#include "app/usercontext.h"
+#include "session/usercontext.h"
 
-#include "app/browser.h"
-#include "app/displayscale.h"
-#include "app/linktarget.h"
-#include "app/logging.h"
-#include "app/platform.h"
+#include "desktop/browser.h"
+#include "desktop/desktoplog.h"
+#include "desktop/displayscale.h"
+#include "desktop/platform.h"
 #include "net/jsonrequest.h"
 #include "net/strictjson.h"
+#include "session/linktarget.h"
 
 #include <QFile>
 #include <QSettings>

@@ -1,5 +1,5 @@
-#include "app/instanceguard.h"
-#include "app/watchdog.h"
+#include "desktop/instanceguard.h"
+#include "desktop/watchdog.h"
 #include "testhome.h"
 
 #include <QDir>

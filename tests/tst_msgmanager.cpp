@@ -1,8 +1,8 @@
-#include "app/busycheck.h"
-#include "app/platform.h"
-#include "app/usercontext.h"
+#include "desktop/busycheck.h"
+#include "desktop/platform.h"
 #include "manager/msgmanager.h"
 #include "popup/popupfactory.h"
+#include "session/usercontext.h"
 
 #include <json/writer.h>
 

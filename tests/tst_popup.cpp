@@ -1,10 +1,10 @@
-#include "app/linktarget.h"
-#include "app/usercontext.h"
 #include "browserrecorder.h"
 #include "net/strictjson.h"
 #include "popup/webpopupprocess.h"
 #include "popup/windowpopupfactory.h"
 #include "scriptedhttpserver.h"
+#include "session/linktarget.h"
+#include "session/usercontext.h"
 #include "testhome.h"
 
 #include <QApplication>

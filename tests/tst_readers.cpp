@@ -1,8 +1,8 @@
-#include "app/usercontext.h"
 #include "manager/couponoffer.h"
 #include "manager/messageenvelope.h"
 #include "net/strictjson.h"
 #include "popup/webpopuprequest.h"
+#include "session/usercontext.h"
 #include "testhome.h"
 
 #include <QCoreApplication>

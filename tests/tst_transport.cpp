@@ -1,10 +1,10 @@
-#include "app/desktopbusycheck.h"
-#include "app/usercontext.h"
 #include "browserrecorder.h"
+#include "desktop/desktopbusycheck.h"
 #include "net/jsonrequest.h"
 #include "net/polledget.h"
 #include "net/strictjson.h"
 #include "scriptedhttpserver.h"
+#include "session/usercontext.h"
 #include "testhome.h"
 
 #include <QDeadlineTimer>

@@ -1,9 +1,9 @@
-#include "app/usercontext.h"
 #include "browserrecorder.h"
 #include "net/strictjson.h"
 #include "popup/popuplog.h"
 #include "popup/veltrowebcontent.h"
 #include "scriptedhttpserver.h"
+#include "session/usercontext.h"
 #include "testhome.h"
 
 #include <QApplication>
