@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QDesktopServices>
 #include <QObject>
 #include <QUrl>
 
@@ -10,11 +11,20 @@ class BrowserRecorder : public QObject
     Q_OBJECT
 
 public:
-    BrowserRecorder();
-    ~BrowserRecorder() override;
+    BrowserRecorder() { handleSchemes(true); }
+    ~BrowserRecorder() override { handleSchemes(false); }
 
     QList<QUrl> opened;
 
 public slots:
-    void open(const QUrl &url);
+    void open(const QUrl &url) { opened.append(url); }
+
+private:
+    void handleSchemes(bool handle)
+    {
+        for (const char *scheme :
+             {"http", "https", "file", "smb", "javascript", "data", "lumaview"})
+            handle ? QDesktopServices::setUrlHandler(scheme, this, "open")
+                   : QDesktopServices::unsetUrlHandler(scheme);
+    }
 };

@@ -45,13 +45,3 @@ void TestHome::signIn(const QString &uid, const QString &accountName) const
         session.setValue("usersession/uid", uid);
     session.setValue("usersession/accoutName", accountName);
 }
-
-QString TestHome::sessionFile() const
-{
-    return path() + "/Documents/Lumaview/usersession.ini";
-}
-
-QString TestHome::storeFile() const
-{
-    return path() + "/xdg_config_home/Korvane/Lumaview.conf";
-}
