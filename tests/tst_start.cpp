@@ -35,28 +35,29 @@ const QByteArray &Due = ServiceAnswers::DueCoupon;
 // when closed, or refused.
 enum Popup { Kept, Window, Refused };
 
-// Makes popups that answer as told, and records what the manager does with them.
-struct FakePopups : PopupFactory
+// Makes popups that answer as told, records what the manager does with them, and says whether
+// the user is busy.
+struct FakeDesktop : PopupFactory, BusyCheck
 {
     struct Fake : VeltroBase
     {
-        Fake(FakePopups &popups, const QString &kind) : popups(popups), kind(kind) { }
-        ~Fake() override { ++popups.deleted; }
+        Fake(FakeDesktop &desktop, const QString &kind) : desktop(desktop), kind(kind) { }
+        ~Fake() override { ++desktop.deleted; }
         void setContent(const Json::Value &content) override
         {
             const std::string shown =
                 content["title"].asString() + ' ' + content["jmpUrl"].asString();
-            popups.asked = kind + ' ' + QString::fromStdString(shown).trimmed();
+            desktop.asked = kind + ' ' + QString::fromStdString(shown).trimmed();
         }
         bool showPopup() override
         {
-            if (popups.kind == Window)
-                popups.windows.append(this);
-            return popups.kind != Refused;
+            if (desktop.kind == Window)
+                desktop.windows.append(this);
+            return desktop.kind != Refused;
         }
-        bool keepByManager() override { return popups.kind == Kept; }
+        bool keepByManager() override { return desktop.kind == Kept; }
 
-        FakePopups &popups;
+        FakeDesktop &desktop;
         const QString kind;
     };
 
@@ -69,16 +70,13 @@ struct FakePopups : PopupFactory
         return std::make_unique<Fake>(*this, "coupon");
     }
 
+    bool userIsBusy() const override { return busy; }
+
     Popup kind = Kept;
+    bool busy = false;
     QString asked; // the kind, title and link of the popup asked for
     int deleted = 0;
     QList<VeltroBase *> windows;
-};
-
-struct FixedBusyCheck : BusyCheck
-{
-    bool userIsBusy() const override { return busy; }
-    bool busy = false;
 };
 
 using ServiceAnswers::message;
@@ -102,7 +100,7 @@ class TestStart : public QObject
     Q_OBJECT
 
 private slots:
-    void cleanup() { qDeleteAll(popups.windows); }
+    void cleanup() { qDeleteAll(desktop.windows); }
 
     void start_data()
     {
@@ -180,8 +178,9 @@ private slots:
         for (const QString &pair : before.split(' ', Qt::SkipEmptyParts))
             store.setValue(pair.section('=', 0, 0), pair.section('=', 1));
         store.sync();
-        popups = FakePopups();
-        popups.kind = Popup(popup);
+        desktop = FakeDesktop();
+        desktop.kind = Popup(popup);
+        desktop.busy = busy;
         QString requests;
         const auto fetch = [&](const QString &address) -> std::optional<QByteArray> {
             requests += address == MessageAddress ? 'm' : address == CouponAddress ? 'c' : '?';
@@ -189,17 +188,15 @@ private slots:
             return answer.isNull() ? std::nullopt : std::optional(answer);
         };
         const UserContext user(Endpoints(Base), signedIn ? "a&b c" : QString(), "ann");
-        FixedBusyCheck desktop;
-        desktop.busy = busy;
         auto manager = std::make_unique<MsgManager>(
-            std::make_unique<QSettings>(storeFile(), QSettings::IniFormat), user, popups, desktop,
+            std::make_unique<QSettings>(storeFile(), QSettings::IniFormat), user, desktop, desktop,
             [] { return QDate(2026, 12, 6); }, fetch);
 
         QCOMPARE(manager->run(), !shown.isEmpty() && popup != Refused);
         QTEST(requests, "asked");
-        QCOMPARE(popups.asked, shown);
+        QCOMPARE(desktop.asked, shown);
         // A refused popup is freed at once, a kept one with the manager; a window frees itself.
-        QCOMPARE(popups.deleted, popup == Refused ? int(!shown.isEmpty()) : 0);
+        QCOMPARE(desktop.deleted, popup == Refused ? int(!shown.isEmpty()) : 0);
         // Each write is in the file at once, while the manager still runs.
         QFile file(storeFile());
         QVERIFY(file.open(QIODevice::ReadOnly | QIODevice::Text));
@@ -207,7 +204,7 @@ private slots:
         for (const QString &pair : after.split(' ', Qt::SkipEmptyParts))
             QVERIFY2(lines.contains(pair.toUtf8()), qPrintable(pair));
         manager.reset();
-        QCOMPARE(popups.deleted, popup == Window ? 0 : int(!shown.isEmpty()));
+        QCOMPARE(desktop.deleted, popup == Window ? 0 : int(!shown.isEmpty()));
     }
 
     void storeIgnoresSharedValues()
@@ -438,7 +435,7 @@ private:
     QString storeFile() const { return home.filePath("store.ini"); }
 
     QTemporaryDir home;
-    FakePopups popups;
+    FakeDesktop desktop;
 };
 
 QTEST_GUILESS_MAIN(TestStart)

@@ -109,9 +109,7 @@ private slots:
     {
         QFETCH(ScriptedReply, reply);
         QFETCH(bool, polled);
-        QFETCH(int, status);
         QFETCH(QByteArray, value);
-        QFETCH(int, follows);
 
         ScriptedHttpServer elsewhere, secure; // on this host, at other ports; secure over TLS
         QVERIFY(elsewhere.listen());
@@ -133,11 +131,11 @@ private slots:
         const Json::Value answer = JsonRequest(address).get(&result, SilenceMs, TotalMs);
         Json::Value expected;
         StrictJson::parse(value, expected);
-        QCOMPARE(result, status);
+        QTEST(result, "status");
         QVERIFY2(answer == expected, answer.toStyledString().c_str());
         // Qt itself may ask for the first address again after a broken answer.
         const QList<RecordedRequest> requests = server->requests() + secure.requests();
-        QCOMPARE(requests.size() - server->requestsTo("/first").size(), follows);
+        QTEST(int(requests.size() - server->requestsTo("/first").size()), "follows");
         // No cache on the way may answer in the service's place.
         for (const RecordedRequest &request : requests)
             QVERIFY(request.header("Cache-Control") == "no-cache" &&
