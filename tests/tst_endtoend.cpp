@@ -204,11 +204,8 @@ void TestEndToEnd::scenario()
         QVERIFY2(veltro.endsWell(), veltro.diagnostics());
     }
     copies.clear();
-    const auto running = [&helpers] { // neither gone nor a zombie
-        const QString states = "for p in " + helpers + "; do cut -d ' ' -f 3 /proc/$p/stat; done";
-        return shell(states).replace('Z', "").trimmed();
-    };
-    QTRY_COMPARE_WITH_TIMEOUT(running(), QByteArray(), 5000);
+    const QString states = "for p in " + helpers + "; do cut -d ' ' -f 3 /proc/$p/stat; done";
+    QTRY_COMPARE_WITH_TIMEOUT(shell(states).replace('Z', "").trimmed(), QByteArray(), 5000);
     if (again) {
         Veltro next(home);
         QVERIFY2(!next.showsPopup() && next.endsWell(), next.diagnostics());

@@ -241,6 +241,13 @@ private slots:
         const auto *slide = popup->findChild<QPropertyAnimation *>();
         QTRY_VERIFY(slide && slide->state() == QAbstractAnimation::Stopped);
         QCOMPARE(popup->geometry().bottomRight(), available.bottomRight());
+        // After its slide-in only the user moves it: the left button drags it by the title bar.
+        for (const Qt::MouseButton button : {Qt::RightButton, Qt::LeftButton}) {
+            QTest::mousePress(popup->childAt(4, 4), button, {}, QPoint(4, 4));
+            QTest::mouseMove(popup->childAt(4, 4), QPoint(-116, -66));
+            QTest::mouseRelease(popup->childAt(4, 4), button, {}, QPoint(-116, -66));
+        }
+        QCOMPARE(popup->geometry().bottomRight(), available.bottomRight() - QPoint(120, 70));
     }
 
     void webPageHelper_data()

@@ -31,12 +31,10 @@ const QByteArray NoMessage = R"({"ret":0})";
 const QByteArray NoCoupon = R"({"code":"1"})";
 const QByteArray &Due = ServiceAnswers::DueCoupon;
 
-// How a popup answers: shown and kept by the manager, shown as a window that deletes itself
-// when closed, or refused.
+// How a popup answers: kept by the manager, shown as a window that deletes itself, or refused.
 enum Popup { Kept, Window, Refused };
 
-// Makes popups that answer as told, records what the manager does with them, and says whether
-// the user is busy.
+// Popups that answer as told and record what the manager does; and whether the user is busy.
 struct FakeDesktop : PopupFactory, BusyCheck
 {
     struct Fake : VeltroBase
@@ -230,7 +228,6 @@ private slots:
         row("largest id", "\"17\"", "\"4294967295\"", 1, UINT_MAX);
         row("ret as real", "\"ret\":1", "\"ret\":1.9", 1, 17);
         row("ret above int", "\"ret\":1", "\"ret\":4294967297", 0, 0);
-        row("ret a huge real", "\"ret\":1", "\"ret\":1e300", 0, 0);
         row("ret as text", "\"ret\":1", "\"ret\":\"1\"", 0, 0);
         row("ret 0", "\"ret\":1", "\"ret\":0", 0, 0);
         row("type as number", "\"type\":\"1\"", "\"type\":1", 0, 0);
@@ -297,7 +294,6 @@ private slots:
         row("coupon's last day", vipEnded("05-01 23:00:00"), "Coupon will expire!",
             "coupon_not_vip_last2 days before50 coupon30050", "c1");
         row("coupon ends this second", vipEnded("05-01 10:00:00"));
-        row("coupon ended yesterday", vipEnded("04-30 23:59:59"));
         row("coupon ends tomorrow", vipEnded("05-02 00:00:01"), got,
             "coupon_not_vip_new2 days before300502017-05-02");
         row("VIP runs, coupon ended", with("05-31 23:59:59", "04-01 00:00:00"), got,
