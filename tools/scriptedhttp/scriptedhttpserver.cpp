@@ -51,7 +51,9 @@ bool takeRequest(QTcpSocket *socket, RecordedRequest *request, bool *keepAlive)
     QByteArray target = requestLine.value(1);
     if (target.startsWith("http://"))
         target = QUrl::fromEncoded(target).toEncoded(QUrl::RemoveScheme | QUrl::RemoveAuthority);
-    if (requestLine.size() != 3 || !target.startsWith('/'))
+    // A proxy is asked for a tunnel with the host and port alone.
+    const bool tunnel = requestLine.value(0) == "CONNECT";
+    if (requestLine.size() != 3 || (!target.startsWith('/') && !tunnel))
         return true;
     const qsizetype queryStart = target.indexOf('?');
     request->method = requestLine[0];
@@ -169,6 +171,10 @@ void ScriptedHttpServer::serveInput(QTcpSocket *socket)
         m_requests.append(request);
         emit requestReceived(request);
         const ScriptedReply reply = replyFor(request);
+        if (reply.tunnelPort > 0) {
+            openTunnel(socket, reply.tunnelPort);
+            return;
+        }
         if (reply.silent)
             continue;
         QTimer::singleShot(reply.delayMs, socket,
@@ -254,4 +260,20 @@ void ScriptedHttpServer::finishAnswer(QTcpSocket *socket, bool keepAlive)
 {
     if (!keepAlive)
         socket->disconnectFromHost();
+}
+
+void ScriptedHttpServer::openTunnel(QTcpSocket *socket, quint16 port)
+{
+    // From here on the connection is the client's and the far end's: it is no longer read here.
+    disconnect(socket, &QTcpSocket::readyRead, this, nullptr);
+    auto *far = new QTcpSocket(socket);
+    const auto pass = [](QTcpSocket *from, QTcpSocket *to) {
+        connect(from, &QTcpSocket::readyRead, to, [from, to] { to->write(from->readAll()); });
+    };
+    pass(socket, far);
+    pass(far, socket);
+    connect(far, &QTcpSocket::connected, socket,
+            [socket] { socket->write("HTTP/1.1 200 Connection established\r\n\r\n"); });
+    connect(far, &QTcpSocket::disconnected, socket, &QTcpSocket::disconnectFromHost);
+    far->connectToHost(QHostAddress::LocalHost, port);
 }

@@ -31,6 +31,8 @@ struct ScriptedReply
     bool endless = false;
     // Not empty: these bytes are sent instead of an HTTP answer, then the connection closes.
     QByteArray raw;
+    // Above 0, for a proxy's CONNECT: the connection becomes a tunnel to this port on 127.0.0.1.
+    quint16 tunnelPort = 0;
 
     // The body with "Content-Type: application/json".
     static ScriptedReply json(const QByteArray &body, int status = 200);
@@ -42,7 +44,7 @@ struct ScriptedReply
 struct RecordedRequest
 {
     QByteArray method;
-    QString path; // decoded path, without the query
+    QString path; // decoded path, without the query; host:port for a CONNECT
     QString query; // the query as sent, percent-encoding kept, without "?"
     QList<QPair<QByteArray, QByteArray>> headers; // as sent
 
@@ -88,6 +90,7 @@ private:
                     bool keepAlive);
     void sendEndless(QTcpSocket *socket, int pieceSize, int intervalMs);
     static void finishAnswer(QTcpSocket *socket, bool keepAlive);
+    void openTunnel(QTcpSocket *socket, quint16 port);
     ScriptedReply replyFor(const RecordedRequest &request) const;
 
     QTcpServer *m_server = nullptr;
