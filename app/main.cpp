@@ -1,4 +1,3 @@
-#include "app/catalogues.h"
 #include "desktop/desktopbusycheck.h"
 #include "desktop/instanceguard.h"
 #include "desktop/platform.h"
@@ -6,6 +5,7 @@
 #include "manager/msgmanager.h"
 #include "net/endpoints.h"
 #include "popup/windowpopupfactory.h"
+#include "resources/catalogues.h"
 #include "session/usercontext.h"
 
 #include <QApplication>

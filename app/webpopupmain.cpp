@@ -1,32 +1,35 @@
-#include "app/catalogues.h"
 #include "desktop/platform.h"
 #include "net/endpoints.h"
+#include "popup/popuplog.h"
 #include "popup/veltrowebcontent.h"
 #include "popup/webpopuprequest.h"
+#include "resources/catalogues.h"
 #include "session/usercontext.h"
 
 #include <QApplication>
+#include <QFile>
 #include <QLoggingCategory>
-
-#include <cstdio>
 
 namespace {
 
 // The program hands the request over as soon as the helper runs.
 constexpr int RequestBoundMs = 5000;
 
-void report(const char *answer)
-{
-    std::printf("%s\n", answer);
-    std::fflush(stdout);
-}
-
 } // namespace
 
 // Shows the web-page popup for the program, which starts it with the request on standard input
-// and reads the report from standard output, and opens the link the user chose.
+// and reads the report from what was standard output, and opens the link the user chose.
 int main(int argc, char *argv[])
 {
+    // Before the engine starts a process: each would inherit standard output, the report's
+    // channel, and could speak for the user there. Chromium's own log goes to standard error,
+    // which reaches the program's only when support asks for its diagnostics.
+    const std::unique_ptr<QFile> channel =
+        Platform::privateStandardOutput(lcPopup().isDebugEnabled());
+    if (!channel)
+        return 1;
+    const auto report = [&channel](const QByteArray &line) { channel->write(line + '\n'); };
+
     Platform::prepareDisplay();
     // The engine reports its start-up on stderr; the program writes no log unless asked to,
     // and the user's own QT_LOGGING_RULES still win over this.
@@ -46,11 +49,11 @@ int main(int argc, char *argv[])
     auto *popup = new VeltroWebContent(nobody);
     popup->setContent(request->content);
     QObject::connect(popup, &VeltroWebContent::linkChosen,
-                     [](const QString &link, LinkTarget::Rule rule) {
+                     [&report](const QString &link, LinkTarget::Rule rule) {
                          // The click was this process's input: the program and the browser it
                          // starts may come to the front.
                          Platform::allowForegroundChange();
-                         report(WebPopupRequest::encodeLink(link, rule).constData());
+                         report(WebPopupRequest::encodeLink(link, rule));
                      });
     if (!popup->showPopup()) {
         delete popup;

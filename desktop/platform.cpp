@@ -2,34 +2,48 @@
 
 #include "desktop/desktoplog.h"
 
+#include <QByteArray>
+#include <QFile>
 #include <QFont>
 #include <QList>
 #include <QProcess>
 #include <QSettings>
 #include <QStandardPaths>
 
+#include <optional>
+#include <utility>
+
 #ifdef Q_OS_WIN
 #include <qt_windows.h>
+
+#include <fcntl.h>
+#include <io.h>
+
+#include <cstdio>
 #else
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/prctl.h>
+#include <unistd.h>
 #endif
 
 namespace Platform {
 
 namespace {
 
-// The variables prepareDisplay set; those the user set are not among them.
-QList<const char *> &ownVariables()
+// The variables set here, each with the value the user gave it, if any.
+QList<std::pair<const char *, std::optional<QByteArray>>> &ownVariables()
 {
-    static QList<const char *> variables;
+    static QList<std::pair<const char *, std::optional<QByteArray>>> variables;
     return variables;
 }
 
 void setOwn(const char *variable, const char *value)
 {
+    ownVariables().append(
+        {variable,
+         qEnvironmentVariableIsSet(variable) ? std::optional(qgetenv(variable)) : std::nullopt});
     qputenv(variable, value);
-    ownVariables().append(variable);
 }
 
 } // namespace
@@ -49,9 +63,16 @@ void prepareDisplay()
 
 void restoreEnvironment()
 {
-    for (const char *variable : std::as_const(ownVariables()))
-        qunsetenv(variable);
+    // Latest first: a variable set twice gets the user's value back.
+    for (auto own = ownVariables().crbegin(); own != ownVariables().crend(); ++own)
+        own->second ? qputenv(own->first, *own->second) : qunsetenv(own->first);
     ownVariables().clear();
+}
+
+void shunSessionBus()
+{
+    // An address of no transport: every client of the bus fails at once.
+    setOwn("DBUS_SESSION_BUS_ADDRESS", "disabled:");
 }
 
 void substituteFonts()
@@ -135,6 +156,37 @@ bool startChild(QProcess &child, int timeoutMs)
     child.start();
     return child.waitForStarted(timeoutMs);
 #endif
+}
+
+std::unique_ptr<QFile> privateStandardOutput(bool keepErrors)
+{
+    auto channel = std::make_unique<QFile>();
+#ifdef Q_OS_WIN
+    // A handle that is not inheritable; the CRT's descriptor 1 and the process's standard handle
+    // then name the null device, which the engine's processes may inherit.
+    HANDLE own = nullptr;
+    if (!DuplicateHandle(GetCurrentProcess(), GetStdHandle(STD_OUTPUT_HANDLE), GetCurrentProcess(),
+                         &own, 0, FALSE, DUPLICATE_SAME_ACCESS))
+        return nullptr;
+    const int descriptor = _open_osfhandle(intptr_t(own), _O_WRONLY | _O_BINARY);
+    if (!std::freopen("NUL", "w", stdout) || (!keepErrors && !std::freopen("NUL", "w", stderr)))
+        return nullptr;
+    SetStdHandle(STD_OUTPUT_HANDLE, HANDLE(_get_osfhandle(_fileno(stdout))));
+    if (!keepErrors)
+        SetStdHandle(STD_ERROR_HANDLE, HANDLE(_get_osfhandle(_fileno(stderr))));
+#else
+    const int descriptor = ::fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, STDERR_FILENO + 1);
+    const int null = ::open("/dev/null", O_RDWR | O_CLOEXEC);
+    if (descriptor < 0 || null < 0 || ::dup2(null, STDOUT_FILENO) < 0 ||
+        (!keepErrors && ::dup2(null, STDERR_FILENO) < 0))
+        return nullptr;
+    ::close(null);
+#endif
+    if (descriptor < 0 ||
+        !channel->open(descriptor, QIODevice::WriteOnly | QIODevice::Unbuffered,
+                       QFileDevice::AutoCloseHandle))
+        return nullptr;
+    return channel;
 }
 
 } // namespace Platform

@@ -4,6 +4,7 @@
 
 #include <memory>
 
+class QFile;
 class QProcess;
 class QSettings;
 
@@ -15,10 +16,16 @@ namespace Platform {
 // xcb is preferred because a Wayland client cannot place its own window.
 void prepareDisplay();
 
-// Called once the application object exists, which has read those settings: takes back what
-// prepareDisplay set, so that the browser and other programs started from here do not inherit
-// them. The web helper makes the same choices for itself.
+// Called once the application object exists, which has read those settings, and before the
+// browser starts: takes back what prepareDisplay and shunSessionBus set, so that the browser and
+// other programs started from here do not inherit them. The web helper makes the same choices
+// for itself.
 void restoreEnvironment();
+
+// The session bus took the connection and then stalled. Qt must not wait on it either for the
+// rest of the start: its accessibility bridge asks it, without a bound, when a window shows, and
+// so would the web helper's. Nothing started from here asks it, until restoreEnvironment.
+void shunSessionBus();
 
 // The style sheets name "Microsoft YaHei", a Windows font; where it is missing, on Windows or
 // elsewhere, it maps to a font that covers Chinese.
@@ -44,5 +51,10 @@ void allowForegroundChange();
 // Starts a helper that ends with this process, however this one ends, so that a killed program
 // leaves no popup behind. False when it could not be started within timeoutMs.
 bool startChild(QProcess &child, int timeoutMs);
+
+// Moves standard output to a channel that no process started from here inherits, and points
+// standard output, and standard error unless keepErrors, at the null device. Every process a
+// helper starts inherits those two. Null when standard output cannot be moved.
+std::unique_ptr<QFile> privateStandardOutput(bool keepErrors);
 
 } // namespace Platform

@@ -8,3 +8,8 @@ QString Endpoints::builtInBase()
 {
     return QStringLiteral(VELTRO_SERVICE_URL);
 }
+
+QStringList Endpoints::scriptHosts()
+{
+    return QStringLiteral(VELTRO_SCRIPT_HOSTS).split(QLatin1Char(','), Qt::SkipEmptyParts);
+}

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 // The addresses of the vendor's web service: one base address (fixed when the program is built)
 // followed by a path. Tests hand in a loopback base instead.
@@ -11,6 +12,9 @@ public:
     explicit Endpoints(const QString &base);
 
     static QString builtInBase();
+    // The hosts whose https pages may run their script in a web-page message, fixed when the
+    // program is built.
+    static QStringList scriptHosts();
 
     const QString &base() const { return m_base; }
     QString page(const QString &path) const { return m_base + path; }

@@ -1,7 +1,12 @@
 #pragma once
 
+#include <QNetworkProxy>
+#include <QStringList>
 #include <QUrl>
 #include <QWebEnginePage>
+
+#include <functional>
+#include <optional>
 
 class QMouseEvent;
 class QWebEngineView;
@@ -9,16 +14,21 @@ class QWebEngineView;
 // The page inside a popup. It may come over plain HTTP, so whoever sits on the path writes it: the
 // popup shows this one page and nothing else. After its first load it never navigates, it raises
 // no dialog and gets no permission, it opens no window, and its script runs only when every hop of
-// that load came over https. It never sees a mouse button: a left press and release on the link
-// under the pointer is reported through linkClicked and goes no further; Chromium never hands an
-// address to the desktop itself.
+// that load came over https from one of the vendor's hosts. It sees no button, wheel, pen, touch
+// or key: a left press and release on one link, which the program finds under the pointer itself,
+// is reported through linkClicked and goes no further. What the page hovers or focuses never
+// counts, and Chromium never hands an address to the desktop itself.
 class DelegatingWebPage : public QWebEnginePage
 {
     Q_OBJECT
 
 public:
-    // The page of view, whose pointer tells which link the user clicked.
-    explicit DelegatingWebPage(QWebEngineView *view);
+    // The page of view, whose pointer tells which link the user clicked. Only https pages of
+    // scriptHosts run their script.
+    DelegatingWebPage(QWebEngineView *view, const QStringList &scriptHosts);
+
+    // Loads the message's page.
+    void loadPage(const QUrl &url);
 
 signals:
     void linkClicked(const QUrl &url);
@@ -40,13 +50,18 @@ protected:
 private:
     // Takes the place of the page's own handling of a mouse button.
     void handleButton(const QMouseEvent &event);
+    // Calls found with the address of the link at point of the view, empty where there is none.
+    void findLinkAt(QPointF point, const std::function<void(const QUrl &)> &found);
 
     QWebEngineView *const view;
-    // The link under the pointer, and the one under the last left press until its release.
-    QUrl hoveredLink;
-    QUrl pressedLink;
+    const QStringList scriptHosts;
+    // The proxy the engine goes through, with the password the setting gives for it.
+    QNetworkProxy signInProxy;
+    // The left presses so far, and the link under the last one, once found, until its release.
+    int presses = 0;
+    std::optional<QUrl> pressedLink;
     bool firstLoadDone = false;
-    // Whether every hop of the page's load so far came over https.
-    bool overHttpsOnly = true;
+    // Whether every hop of the page's load so far came over https from one of scriptHosts.
+    bool scriptAllowed = true;
     int consoleMessages = 0;
 };

@@ -1,5 +1,6 @@
 #include "popup/veltrowebcontent.h"
 
+#include "net/endpoints.h"
 #include "net/strictjson.h"
 #include "net/webaddress.h"
 #include "popup/delegatingwebpage.h"
@@ -68,7 +69,7 @@ void VeltroWebContent::createBody()
     // The view covers the whole body and bodyWidget stays unset: a press on the page is for the
     // page, not a press on the message's link.
     webView = new QWebEngineView(this);
-    auto *page = new DelegatingWebPage(webView);
+    auto *page = new DelegatingWebPage(webView, Endpoints::scriptHosts());
     webView->setPage(page);
     webView->move(0, UserContext::scaledY(30));
     webView->setFixedSize(UserContext::scaledX(300), UserContext::scaledY(130));
@@ -87,7 +88,7 @@ void VeltroWebContent::createBody()
         else
             onLoadFineshed(false);
     });
-    webView->load(address);
+    page->loadPage(address);
 }
 
 bool VeltroWebContent::popUp()

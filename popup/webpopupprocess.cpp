@@ -58,7 +58,7 @@ bool WebPopupProcess::showPopup()
     bound.setTimerType(Qt::PreciseTimer);
     connect(&bound, &QTimer::timeout, &wait, &QEventLoop::quit);
     connect(&process, &QProcess::readyReadStandardOutput, &wait, [&] {
-        if (process.canReadLine())
+        if (reportLineDone())
             wait.quit();
     });
     connect(&process, &QProcess::finished, &wait, &QEventLoop::quit);
@@ -70,10 +70,12 @@ bool WebPopupProcess::showPopup()
     }
     process.write(WebPopupRequest::encode(content));
     process.closeWriteChannel();
-    if (!process.canReadLine() && process.state() == QProcess::Running)
+    if (!reportLineDone() && process.state() == QProcess::Running)
         wait.exec();
 
-    const QByteArray answer = process.canReadLine() ? process.readLine().trimmed() : QByteArray();
+    const QByteArray answer = process.canReadLine()
+        ? process.readLine(WebPopupRequest::MaxLineBytes).trimmed()
+        : QByteArray();
     if (answer == WebPopupRequest::Shown) {
         // Its link and its end may have come already, before the program's event loop runs.
         connect(&process, &QProcess::readyReadStandardOutput, this, &WebPopupProcess::followHelper);
@@ -91,16 +93,31 @@ bool WebPopupProcess::showPopup()
     return false;
 }
 
+bool WebPopupProcess::reportLineDone()
+{
+    return process.canReadLine() || process.bytesAvailable() > WebPopupRequest::MaxLineBytes;
+}
+
 void WebPopupProcess::followHelper()
 {
     // Opening may wait for a temporary session in an event loop of its own, which quit() would end
     // as well: the helper's end is taken up once the link is open.
     if (opening)
         return;
-    if (process.canReadLine()) {
-        opening = true;
-        user.open(WebPopupRequest::linkTarget(process.readLine(), user.endpoints()));
-        opening = false;
+    if (!linkTaken && reportLineDone()) {
+        linkTaken = true;
+        const QByteArray line = process.readLine(WebPopupRequest::MaxLineBytes);
+        // Nothing more is kept, whatever the helper goes on writing.
+        process.closeReadChannel(QProcess::StandardOutput);
+        if (!line.endsWith('\n')) {
+            qCDebug(lcPopup) << "refused a report line of more than"
+                             << WebPopupRequest::MaxLineBytes << "bytes: the helper is ended";
+            process.kill();
+        } else {
+            opening = true;
+            user.open(WebPopupRequest::linkTarget(line, content, user.endpoints()));
+            opening = false;
+        }
     }
     // Whenever and however the helper ends, the user is done with the popup.
     if (process.state() == QProcess::NotRunning)

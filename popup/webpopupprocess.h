@@ -32,6 +32,8 @@ public:
 
 private:
     bool hasContent() const;
+    // Whether a whole line of the helper's report, or more than any line holds, has come.
+    bool reportLineDone();
     void followHelper();
 
     const UserContext &user;
@@ -40,4 +42,6 @@ private:
     Json::Value content;
     QProcess process;
     bool opening = false;
+    // The helper reports one link at most: what follows is no click of the user's.
+    bool linkTaken = false;
 };

@@ -1,6 +1,5 @@
 #include "popup/webpopuprequest.h"
 
-#include "net/answerbody.h"
 #include "net/strictjson.h"
 #include "popup/popuplog.h"
 
@@ -19,6 +18,16 @@ namespace {
 // The rules by which the program follows the helper's links, as a report names them.
 const std::pair<const char *, LinkTarget::Rule> ReportedRules[] = {
     {"web", LinkTarget::Web}, {"message", LinkTarget::Message}};
+
+// The message's own link, as the helper's popup reads it; none when it cannot be read.
+QString messageLink(const Json::Value &content)
+{
+    try {
+        return StrictJson::textMember(content, "jmpUrl");
+    } catch (const StrictJson::TypeError &) {
+        return QString();
+    }
+}
 
 } // namespace
 
@@ -49,8 +58,6 @@ std::optional<WebPopupRequest> WebPopupRequest::decode(const QByteArray &bytes)
 
 std::optional<WebPopupRequest> WebPopupRequest::receive(int timeoutMs)
 {
-    // The content fits in twice the largest answer the service may send.
-    constexpr qint64 MaxRequestBytes = 2 * MaxAnswerBytes;
     // A blocking read cannot be bounded in time portably; it runs on a thread of its own, left
     // behind when the time is up.
     auto reading = std::make_shared<std::promise<QByteArray>>();
@@ -85,14 +92,21 @@ QByteArray WebPopupRequest::encodeLink(const QString &link, LinkTarget::Rule rul
     return QByteArray();
 }
 
-LinkTarget WebPopupRequest::linkTarget(const QByteArray &line, const Endpoints &endpoints)
+LinkTarget WebPopupRequest::linkTarget(const QByteArray &line, const Json::Value &content,
+                                       const Endpoints &endpoints)
 {
     const QByteArray text = line.trimmed();
     const qsizetype space = text.indexOf(' ');
     const QString link = QString::fromUtf8(QByteArray::fromPercentEncoding(text.mid(space + 1)));
     for (const auto &[name, rule] : ReportedRules) {
-        if (space > 0 && text.left(space) == name)
-            return LinkTarget::of(link, rule, endpoints);
+        if (space <= 0 || text.left(space) != name)
+            continue;
+        // The helper may say anything: only the message's own link is followed as the message's.
+        if (rule == LinkTarget::Message && link != messageLink(content)) {
+            qCDebug(lcPopup) << "refused a link reported as the message's own:" << link;
+            break;
+        }
+        return LinkTarget::of(link, rule, endpoints);
     }
     return {LinkTarget::Refused, QString::fromUtf8(text)};
 }

@@ -1,4 +1,4 @@
-#include "app/catalogues.h"
+#include "resources/catalogues.h"
 
 #include "desktop/desktoplog.h"
 
