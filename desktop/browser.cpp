@@ -16,6 +16,8 @@ bool openWebPage(const QUrl &url)
         return false;
     }
     qCDebug(lcApp) << "opening" << url.toString();
+    // The browser gets the user's own environment, whatever this start changed.
+    Platform::restoreEnvironment();
     Platform::allowForegroundChange();
     return QDesktopServices::openUrl(url);
 }

@@ -6,6 +6,7 @@
 #include <qt_windows.h>
 #include <shellapi.h>
 #else
+#include "desktop/platform.h"
 #include "desktop/sessionbus.h"
 
 #include <QtGui/qtguiglobal.h>
@@ -157,6 +158,10 @@ bool screenSaverActive()
                        QStringLiteral("org.freedesktop.ScreenSaver"), QStringLiteral("GetActive"));
     if (active.value_or(false))
         qCDebug(lcApp) << "the screen saver or lock is on";
+    if (bus.stalled()) {
+        qCDebug(lcApp) << "the session bus stalls: nothing asks it for the rest of the start";
+        Platform::shunSessionBus();
+    }
     return active.value_or(false);
 }
 

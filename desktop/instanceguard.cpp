@@ -56,13 +56,34 @@ bool InstanceGuard::tryAcquire()
 
 namespace {
 
+constexpr int FolderFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+
+// The folder at an absolute path, opened through no symbolic link in any component; -1 when one
+// is a link or missing.
+int openWithoutLinks(const QByteArray &path)
+{
+    int folder = ::open("/", FolderFlags);
+    for (const QByteArray &name : path.split('/')) {
+        if (name.isEmpty() || folder < 0)
+            continue;
+        const int next = ::openat(folder, name.constData(), FolderFlags);
+        ::close(folder);
+        folder = next;
+    }
+    return folder;
+}
+
 // The folder, open, when it is a real folder of this user that no one else may enter: nobody
 // else can then have put a file or a link at the guard's name. With repair, a real folder of this
 // user's own that others may enter, as a restored backup or a umask leaves it, is closed to them
-// first: left so, it would end every start for good.
+// first: left so, it would end every start for good. Only a folder reached through no link is
+// repaired: a link on the way could lead the repair to any folder of the user's.
 int openPrivateFolder(const QByteArray &path, bool repair)
 {
-    const int folder = ::open(path.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    int folder = repair ? openWithoutLinks(path) : -1;
+    repair = folder >= 0;
+    if (folder < 0)
+        folder = ::open(path.constData(), FolderFlags);
     struct stat info;
     if (folder >= 0 && ::fstat(folder, &info) == 0 && info.st_uid == ::getuid() &&
         ((info.st_mode & 0777) == 0700 || (repair && ::fchmod(folder, 0700) == 0)))

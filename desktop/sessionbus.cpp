@@ -94,7 +94,7 @@ public:
             if (type == "u") {
                 at = aligned(at, 4);
                 if (code == ReplySerialField)
-                    replySerial = number(at);
+                    replySerial = quint32(number(at));
                 at += 4;
             } else if (type == "g") {
                 if (code == SignatureField)
@@ -116,8 +116,9 @@ private:
     qsizetype bodyStart() const { return aligned(16 + number(12), 8); }
     char byteAt(qsizetype offset) const { return offset < bytes.size() ? bytes.at(offset) : 0; }
 
-    // The unsigned 32-bit number at offset; 0 past the end.
-    quint32 number(qsizetype offset) const
+    // The unsigned 32-bit number at offset, widened so that sums of lengths never wrap; 0 past
+    // the end.
+    qsizetype number(qsizetype offset) const
     {
         if (offset < 0 || offset + 4 > bytes.size())
             return 0;
@@ -160,17 +161,25 @@ SessionBus::SessionBus(const QDeadlineTimer &deadline) : deadline(deadline)
         return;
     socket.connectToServer(name);
     socket.waitForConnected(int(deadline.remainingTime()));
+    m_stalled = socket.state() == QLocalSocket::ConnectingState;
 }
 
 template<typename Complete> bool SessionBus::readUntil(Complete isComplete)
 {
-    while (!isComplete()) {
-        if (input.size() > MaxMessageBytes || socket.state() != QLocalSocket::ConnectedState ||
-            !socket.waitForReadyRead(int(deadline.remainingTime())))
+    // The deadline holds for a bus that floods as for one that is silent.
+    for (;;) {
+        if (deadline.hasExpired()) {
+            m_stalled = true;
             return false;
+        }
+        if (isComplete())
+            return true;
+        if (input.size() > MaxMessageBytes || socket.state() != QLocalSocket::ConnectedState)
+            return false;
+        if (!socket.waitForReadyRead(int(deadline.remainingTime())))
+            continue; // the deadline, or a closed bus
         input += socket.readAll();
     }
-    return true;
 }
 
 std::optional<bool> SessionBus::askBoolean(const QString &service, const QString &path,

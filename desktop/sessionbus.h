@@ -23,6 +23,9 @@ public:
     std::optional<bool> askBoolean(const QString &service, const QString &path,
                                    const QString &interface, const QString &method);
 
+    // Whether the bus took the connection and then gave no answer by the deadline.
+    bool stalled() const { return m_stalled; }
+
 private:
     // Reads until the input holds what isComplete wants; false at the deadline or a closed bus.
     template<typename Complete> bool readUntil(Complete isComplete);
@@ -30,4 +33,5 @@ private:
     QDeadlineTimer deadline;
     QLocalSocket socket;
     QByteArray input;
+    bool m_stalled = false;
 };

@@ -363,7 +363,8 @@ private slots:
     void guard_data()
     {
         // A runtime mode of -1: XDG_RUNTIME_DIR unset. Planted: the cache folder "open" to others
-        // or "foreign" (another's), or a "link" at the guard's name. No guard folder: no guard.
+        // or "foreign" (another's), a "link" at the guard's name, or the cache a "link on the
+        // way" to a folder whose guard folder is open to others. No guard folder: no guard.
         columns<int, QString, QString>("runtimeMode", "planted", "guardFolder");
 
         const QString cache = "xdg_cache_home/veltro", none;
@@ -373,6 +374,7 @@ private slots:
         QTest::newRow("own folder open to others") << -1 << "open" << cache;
         QTest::newRow("someone else's folder") << -1 << "foreign" << none;
         QTest::newRow("link at the guard's name") << 0700 << "link" << none;
+        QTest::newRow("link on the way to the cache") << -1 << "link on the way" << none;
     }
 
     void guard()
@@ -390,6 +392,11 @@ private slots:
         QVERIFY(planted != "foreign" || ::chown(QFile::encodeName(own), 65534, 65534) == 0);
         QVERIFY(planted != "link" ||
                 QFile::link(home.path() + "/target", runtime + "/veltro.lock"));
+        const QString elsewhere = home.path() + "/elsewhere";
+        QVERIFY(planted != "link on the way" ||
+                (setMode(elsewhere + "/veltro", 0755) &&
+                 QDir(home.path() + "/xdg_cache_home").removeRecursively() &&
+                 QFile::link(elsewhere, home.path() + "/xdg_cache_home")));
 
         // Where the guard lies tells that Qt's runtime folder, which may be in /tmp, was not asked.
         InstanceGuard first("veltro"), second("veltro");
@@ -398,6 +405,9 @@ private slots:
         QCOMPARE(QFileInfo(home.path() + '/' + guardFolder + "/veltro.lock").isFile(),
                  !guardFolder.isEmpty());
         QVERIFY(!QFileInfo::exists(home.path() + "/target"));
+        // No repair reaches a folder through a link.
+        QVERIFY(planted != "link on the way" ||
+                QFileInfo(elsewhere + "/veltro").permissions().testFlag(QFile::ExeOther));
     }
 
     void stuckStart()

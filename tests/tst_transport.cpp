@@ -1,6 +1,7 @@
 #include "browserrecorder.h"
 #include "datatable.h"
 #include "desktop/desktopbusycheck.h"
+#include "desktop/platform.h"
 #include "net/jsonrequest.h"
 #include "net/polledget.h"
 #include "net/strictjson.h"
@@ -14,6 +15,7 @@
 #include <QLocalSocket>
 #include <QSslConfiguration>
 #include <QTest>
+#include <QTimer>
 #include <QUrlQuery>
 
 #include <future>
@@ -209,16 +211,22 @@ private slots:
 
     void sessionBus_data()
     {
-        // The answers to the client's first line, then to the rest.
-        columns<QByteArrayList, bool>("answers", "busy");
+        // The answers to the client's first line, then to the rest; "flood" is an endless stream
+        // of signals. Shunned: for the rest of the start, until the browser starts.
+        columns<QByteArrayList, bool, bool>("answers", "busy", "shunned");
 
         const QByteArray welcome = "OK 0123456789abcdef0123456789abcdef\r\n";
         // The return of true to the client's second message: its header, then its body.
         const QByteArray screenSaverOn = QByteArray::fromHex(
             "6c020001 04000000 07000000 0f000000 05017500 02000000 08016700 016200 00 01000000");
-        QTest::newRow("silent") << QByteArrayList{} << false;
-        QTest::newRow("answers, then stalls") << QByteArrayList{welcome} << false;
-        QTest::newRow("screen saver on") << QByteArrayList{welcome, screenSaverOn} << true;
+        // A return whose one string field is 2^32 - 5 bytes long.
+        const QByteArray wraps =
+            QByteArray::fromHex("6c020001 00000000 07000000 08000000 01017300 fbffffff");
+        QTest::newRow("silent") << QByteArrayList{} << false << true;
+        QTest::newRow("answers, then stalls") << QByteArrayList{welcome} << false << true;
+        QTest::newRow("floods") << QByteArrayList{welcome, "flood"} << false << true;
+        QTest::newRow("a length that wraps") << QByteArrayList{welcome, wraps} << false << true;
+        QTest::newRow("screen saver on") << QByteArrayList{welcome, screenSaverOn} << true << false;
     }
 
     void sessionBus()
@@ -227,22 +235,33 @@ private slots:
 
         QLocalServer bus;
         QVERIFY(bus.listen(home.path() + "/bus-socket"));
+        // A signal that answers nothing.
+        const QByteArray signal = QByteArray::fromHex("6c040001 00000000 09000000 00000000");
         connect(&bus, &QLocalServer::newConnection, &bus, [&] {
             QLocalSocket *client = bus.nextPendingConnection();
-            connect(client, &QLocalSocket::readyRead, client, [client, &answers] {
+            connect(client, &QLocalSocket::readyRead, client, [client, &answers, signal] {
                 client->readAll();
-                if (!answers.isEmpty())
-                    client->write(answers.takeFirst());
+                const QByteArray answer = answers.isEmpty() ? QByteArray() : answers.takeFirst();
+                auto *flood = new QTimer(client);
+                connect(flood, &QTimer::timeout, client, [client, signal] {
+                    if (client->bytesToWrite() < 1024 * 1024)
+                        client->write(signal.repeated(4096));
+                });
+                answer == "flood" ? flood->start(0) : void(client->write(answer));
             });
         });
-        qputenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=" + QFile::encodeName(bus.fullServerName()));
+        const QByteArray address = "unix:path=" + QFile::encodeName(bus.fullServerName());
+        qputenv("DBUS_SESSION_BUS_ADDRESS", address);
         // The check blocks its thread while this one plays the bus: it ends whatever the bus does.
         std::future<bool> busy =
             std::async(std::launch::async, [] { return DesktopBusyCheck().userIsBusy(); });
         QTRY_VERIFY_WITH_TIMEOUT(
             busy.wait_for(std::chrono::seconds(0)) == std::future_status::ready, 5000);
-        qunsetenv("DBUS_SESSION_BUS_ADDRESS");
         QTEST(busy.get(), "busy");
+        QTEST(qgetenv("DBUS_SESSION_BUS_ADDRESS") != address, "shunned");
+        Platform::restoreEnvironment();
+        QCOMPARE(qgetenv("DBUS_SESSION_BUS_ADDRESS"), address);
+        qunsetenv("DBUS_SESSION_BUS_ADDRESS");
     }
 
 private:
