@@ -3,7 +3,6 @@
 #include "testhome.h"
 
 #include <QDir>
-#include <QElapsedTimer>
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QProcess>
@@ -195,19 +194,14 @@ void TestEndToEnd::scenario()
         copies.push_back(std::make_unique<Veltro>(home, bus.fullServerName()));
     Veltro &veltro = *copies.front();
     if (copies.size() > 1) {
-        // All but the one that holds the guard end before the start-up wait would be over.
+        // All but the one that holds the guard end at once; that one asks the silent service
+        // and ends when the manager's GET gives up.
         const auto refused = [](auto &copy) { return copy->ended() && copy->exitCode() == 0; };
-        QTRY_VERIFY_WITH_TIMEOUT(std::count_if(copies.begin(), copies.end(), refused) == 7, 2000);
+        QTRY_VERIFY_WITH_TIMEOUT(std::count_if(copies.begin(), copies.end(), refused) == 7,
+                                 StartMs);
         QTRY_COMPARE_WITH_TIMEOUT(service->requests().size(), 1, StartMs);
-        // The one that asked gives up on the silent service when the manager's GET runs out.
-        const auto holder =
-            std::find_if(copies.begin(), copies.end(), [](auto &copy) { return !copy->ended(); });
-        QVERIFY(holder != copies.end());
-        QElapsedTimer clock;
-        clock.start();
-        QVERIFY2((*holder)->endsWell(), (*holder)->diagnostics());
-        QVERIFY2(clock.elapsed() > 13000 && clock.elapsed() < 25000,
-                 QByteArray::number(clock.elapsed()));
+        for (auto &copy : copies)
+            QVERIFY2(copy->endsWell(), copy->diagnostics());
     }
     QVERIFY2(copies.size() > 1 || veltro.showsPopup(), veltro.diagnostics());
     if (story.contains("keeps off the keyboard")) {
