@@ -194,7 +194,7 @@ void DelegatingWebPage::findLinkAt(QPointF point, const std::function<void(const
 {
     // Answers come in the order asked, so a release's answer follows its press's.
     runJavaScript(linkAtScript(point, view->zoomFactor()), QWebEngineScript::ApplicationWorld,
-                  [this, found](const QVariant &answer) {
+                  [found](const QVariant &answer) {
                       // An answer without a value comes while the page is being destroyed.
                       if (answer.isValid())
                           found(QUrl(answer.toString()));
