@@ -209,6 +209,9 @@ private slots:
 
     void sessionBus_data()
     {
+#ifdef Q_OS_WIN
+        QSKIP("Windows has no session bus: the shell's notification state tells who is busy");
+#endif
         // The answers to the client's first line, then to the rest.
         columns<QByteArrayList, bool>("answers", "busy");
 
