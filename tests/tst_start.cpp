@@ -345,9 +345,14 @@ private slots:
         row("id without name", "42", "");
         row("name in GBK", "42", "张三",
             "[a]\naccoutName=b\n[usersession]\nuid=42\naccoutName=\xd5\xc5\xc8\xfd");
-        // The name's last byte is a backslash. Keys match as QSettings matches them here: by case,
-        // and the last counts.
-        row("GBK name ending in 0x5C", "42", "嘰",
+        // The name's last byte is a backslash. Keys match as QSettings matches them here (by case
+        // but on Windows), and the last counts.
+#ifdef Q_OS_WIN
+        const char *const lastId = "9";
+#else
+        const char *const lastId = "42";
+#endif
+        row("GBK name ending in 0x5C", lastId, "嘰",
             "[usersession]\nuid=7\naccoutName=\x87\x5c\nuid=42\nUID=8\n[UserSession]\nuid=9");
     }
 
@@ -366,7 +371,11 @@ private slots:
         QVERIFY(file.isEmpty() ||
                 (session.open(QIODevice::WriteOnly) && session.write(file) && session.flush()));
         UserContext user{Endpoints()};
+#ifdef Q_OS_WIN
+        user.loadSession(); // in the system's code page: the tests run with 936
+#else
         user.loadSession(QStringDecoder("GBK"));
+#endif
         QCOMPARE(user.userId(), userId);
         QCOMPARE(user.userName(), userName);
     }

@@ -131,6 +131,9 @@ private slots:
         const Json::Value answer = JsonRequest(address).get(&result, SilenceMs, TotalMs);
         Json::Value expected;
         StrictJson::parse(value, expected);
+        // Wine's Schannel does not load the scripted server's key, so its TLS server never answers.
+        if (qEnvironmentVariableIsSet("WINELOADER"))
+            QEXPECT_FAIL("301 to https on the same host", "no TLS server under Wine", Abort);
         QTEST(result, "status");
         QVERIFY2(answer == expected, answer.toStyledString().c_str());
         // Qt itself may ask for the first address again after a broken answer.
