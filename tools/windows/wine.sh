@@ -13,8 +13,6 @@ for dll in libstdc++-6.dll libwinpthread-1.dll; do
 done
 # Wine's own Mono and Gecko are not needed and cannot be downloaded here.
 export WINEPREFIX=$prefix WINEDEBUG=${WINEDEBUG:--all} WINEDLLOVERRIDES="mscoree,mshtml="
-# A Chinese Windows, whose system code page is 936, as Lumaview's users have.
-export LC_ALL=zh_CN.UTF-8
 export WINEPATH=$(printf 'Z:%s;' "${folders[@]}" | tr / '\\')
 if [[ ! -f $prefix/system.reg ]]; then
     mkdir -p "$prefix-home"
@@ -26,4 +24,6 @@ fi
 for name in ${!QT_*}; do
     export "WINE$name=${!name}"
 done
-exec wine "$@"
+# A Chinese Windows, whose system code page is 936, as Lumaview's users have. Wine reads the
+# locale's name alone: the host needs no such locale.
+exec env LC_ALL=zh_CN.UTF-8 wine "$@"
