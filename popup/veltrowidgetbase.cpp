@@ -295,8 +295,10 @@ bool VeltroWidgetBase::popUp()
     slideIn->setEndValue(inPlace);
     slideIn->setDuration(200);
     slideIn->setEasingCurve(QEasingCurve::Linear);
-    connect(slideIn, &QPropertyAnimation::finished, this,
-            [] { qCDebug(lcPopup) << "popup in place"; });
+    // Where it ends up, and the work area it belongs in, tell support whether a task bar hid it.
+    connect(slideIn, &QPropertyAnimation::finished, this, [this, available] {
+        qCDebug(lcPopup) << "popup in place" << geometry() << "in the work area" << available;
+    });
     slideIn->start(QAbstractAnimation::KeepWhenStopped);
     return true;
 }

@@ -19,7 +19,7 @@ WebPopupProcess::WebPopupProcess(const UserContext &user, const QString &helper,
 
 QString WebPopupProcess::helperPath()
 {
-    return QCoreApplication::applicationDirPath() + QStringLiteral("/veltro-webpopup");
+    return QCoreApplication::applicationDirPath() + QStringLiteral("/" VELTRO_HELPER);
 }
 
 void WebPopupProcess::setContent(const Json::Value &content)

@@ -1,9 +1,13 @@
 #include "popup/windowpopupfactory.h"
 
+#include "popup/popuplog.h"
 #include "popup/veltrocouponmsg.h"
 #include "popup/veltrodefault.h"
+#include "popup/veltropagelink.h"
 #include "popup/veltrowidgetbase.h"
 #include "popup/webpopupprocess.h"
+
+#include <QFileInfo>
 
 WindowPopupFactory::WindowPopupFactory(const UserContext &user) : user(user) { }
 
@@ -13,7 +17,10 @@ std::unique_ptr<VeltroBase> WindowPopupFactory::createPopup(uint type)
     case 1:
         return std::make_unique<VeltroWidgetBase>(user);
     case 2:
-        return std::make_unique<WebPopupProcess>(user);
+        if (QFileInfo(WebPopupProcess::helperPath()).isExecutable())
+            return std::make_unique<WebPopupProcess>(user);
+        qCDebug(lcPopup) << "no web page helper beside the program: the page shows as a link";
+        return std::make_unique<VeltroPageLink>(user);
     default:
         return std::make_unique<VeltroDefault>(user);
     }

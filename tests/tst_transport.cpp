@@ -132,6 +132,9 @@ private slots:
         const Json::Value answer = JsonRequest(address).get(&result, SilenceMs, TotalMs);
         Json::Value expected;
         StrictJson::parse(value, expected);
+        // Wine's Schannel does not load the scripted server's key, so its TLS server never answers.
+        if (qEnvironmentVariableIsSet("WINELOADER"))
+            QEXPECT_FAIL("301 to https on the same host", "no TLS server under Wine", Abort);
         QTEST(result, "status");
         QVERIFY2(answer == expected, answer.toStyledString().c_str());
         // Qt itself may ask for the first address again after a broken answer.
@@ -210,6 +213,9 @@ private slots:
 
     void sessionBus_data()
     {
+#ifdef Q_OS_WIN
+        QSKIP("Windows has no session bus: the shell's notification state tells who is busy");
+#endif
         // The answers to the client's first line, then to the rest; "flood" is a stream of
         // signals. Shunned: for the rest of the start, until the browser starts.
         columns<QByteArrayList, bool, bool>("answers", "busy", "shunned");

@@ -14,6 +14,7 @@ install_missing g++-mingw-w64-x86-64-posix qt6-base-dev qt6-webengine-dev libjso
 qt=/usr/include/x86_64-linux-gnu/qt6
 flags=(-std=c++17 -fsyntax-only -Wall -Wextra -Werror -DUNICODE -D_UNICODE
     -DVELTRO_SERVICE_URL='"http://service.example.com"' -DVELTRO_SCRIPT_HOSTS='"service.example.com"'
+    -DVELTRO_HELPER='"veltro-webpopup.exe"'
     -I. -Itools/scriptedhttp -isystem /usr/include/jsoncpp -isystem "$qt")
 for module in "$qt"/Qt*/; do
     flags+=(-isystem "${module%/}")

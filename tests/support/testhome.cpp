@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QSettings>
+#include <QStandardPaths>
 
 namespace {
 
@@ -44,4 +45,15 @@ void TestHome::signIn(const QString &uid, const QString &accountName) const
     if (!uid.isEmpty())
         session.setValue("usersession/uid", uid);
     session.setValue("usersession/accoutName", accountName);
+}
+
+QString TestHome::sessionFile() const
+{
+#ifdef Q_OS_WIN
+    // There the shell alone says where Documents is: the tests run in a Wine prefix of their own.
+    return QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation) +
+        "/Lumaview/usersession.ini";
+#else
+    return path() + "/Documents/Lumaview/usersession.ini";
+#endif
 }

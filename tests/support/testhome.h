@@ -20,7 +20,7 @@ public:
 
     // Writes Lumaview's session file; an empty uid writes no uid key.
     void signIn(const QString &uid, const QString &accountName) const;
-    QString sessionFile() const { return path() + "/Documents/Lumaview/usersession.ini"; }
+    QString sessionFile() const;
     QString storeFile() const { return path() + "/xdg_config_home/Korvane/Lumaview.conf"; }
 
 private:
