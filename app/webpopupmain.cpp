@@ -7,13 +7,17 @@
 #include "session/usercontext.h"
 
 #include <QApplication>
+#include <QCommandLineParser>
 #include <QFile>
 #include <QLoggingCategory>
+#include <QTimer>
 
 namespace {
 
 // The program hands the request over as soon as the helper runs.
 constexpr int RequestBoundMs = 5000;
+// The slide into place, and the page's first frames.
+constexpr int PictureSettleMs = 600;
 
 } // namespace
 
@@ -38,6 +42,12 @@ int main(int argc, char *argv[])
     Platform::restoreEnvironment();
     Platform::substituteFonts();
     Catalogues::install();
+    // For the vendor's preview of a message: the popup is drawn into a file once it has landed,
+    // and the helper ends without waiting for the user.
+    QCommandLineParser options;
+    const QCommandLineOption picture(QStringLiteral("picture"), QString(), QStringLiteral("png"));
+    options.addOption(picture);
+    options.process(app);
 
     std::optional<WebPopupRequest> request = WebPopupRequest::receive(RequestBoundMs);
     if (!request) {
@@ -60,6 +70,16 @@ int main(int argc, char *argv[])
         report(WebPopupRequest::Failed);
         return 0;
     }
-    report(WebPopupRequest::Shown);
+    if (options.isSet(picture)) {
+        // The page paints its first frames after it has loaded.
+        QTimer::singleShot(PictureSettleMs, &app, [&] {
+            const bool drawn = popup->grab().save(options.value(picture), "PNG");
+            delete popup;
+            report(drawn ? WebPopupRequest::Shown : WebPopupRequest::Failed);
+            QCoreApplication::exit();
+        });
+    } else {
+        report(WebPopupRequest::Shown);
+    }
     return QApplication::exec();
 }

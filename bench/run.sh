@@ -150,6 +150,16 @@ type1_routes="{\"/message/getMessage\":{\"json\":$plain}}"
 type2_routes="{\"/message/getMessage\":{\"json\":$web},\"/page.html\":{\"headers\":{\"Content-Type\":\"text/html\"},\"body\":\"<html><body><h3>Lumaview 2027</h3><p>Faster drawings.</p></body></html>\"}}"
 coupon_routes='{"/message/getMessage":{"json":{"ret":0}},"/couponActivity/getTimingCoupon":{"json":{"code":"0","coupon":{"id":"c-1","couponName":"n","couponMoney":"50","thresholdMoney":"300","endDate":"2017-05-31 23:59:59"},"vipEndDate":"2017-05-04 00:00:00","stime":"2017-05-01 10:00:00"}}}'
 
+# The vendor's preview, drawing at four DPIs: wall time of the whole run.
+preview_run() { # $1: the routes, $2: the envelope
+    routes "$1"
+    printf '%s' "$2" >"$work/envelope.json"
+    local start
+    start=$(ms_now)
+    $build/veltro-preview "$work/envelope.json" --out "$work/pictures" >/dev/null 2>&1 || true
+    echo $(($(ms_now) - start))
+}
+
 declare -A samples
 add() { samples[$1]+="$2 "; }
 for ((run = 1; run <= runs; run++)); do
@@ -170,6 +180,8 @@ for ((run = 1; run <= runs; run++)); do
     add placed2 "$placed"; add rss2 "$peak"
     read -r peak _ <<<"$(popup_run "$coupon_routes")"
     add rss3 "$peak"
+    add preview1 "$(preview_run "$type1_routes" "$plain")"
+    add preview2 "$(preview_run "$type2_routes" "$web")"
     read -r ms _ <<<"$(env -u DBUS_SESSION_BUS_ADDRESS $build/bench/veltro-busycheck)"
     add busy_x "$ms"
     # A session bus of its own, on which no screen saver answers.
@@ -193,6 +205,8 @@ table=$(
     printf '| type-1 popup: envelope arrived to popup in place (200 ms slide-in included) | %s ms | | | < 260 ms |\n' "$(figure placed1)"
     printf '| CPU while waiting 3 s for an answer (user+sys) | %s s | | | < 0.15 s |\n' "$(figure cpu)"
     printf '| nothing to show, less the 2000 ms start-up wait | %s ms | | | < 150 ms |\n' "$(figure nothing)"
+    printf '| preview of a plain message at 96, 120, 144 and 168 DPI, contact sheet included | %s ms | | | < 1000 ms |\n' "$(figure preview1)"
+    printf '| preview of a web page at 96, 120, 144 and 168 DPI, contact sheet included | %s ms | | | < 5000 ms |\n' "$(figure preview2)"
     printf '| busy check at the start: X11, no session bus | %s ms | | | ≤ 5 ms |\n' "$(figure busy_x)"
     printf '| busy check at the start: X11 and a session bus | %s ms | | | ≤ 5 ms |\n' "$(figure busy_bus)"
 )

@@ -103,7 +103,9 @@ std::optional<CouponOffer> CouponOffer::evaluate(const QByteArray &bytes,
         vipPhrase = tr("after %1 days").arg(vipDays);
 
     CouponOffer offer;
+    const char *wording = nullptr; // for the diagnostics
     if (!vipEnded) {
+        wording = sameCoupon ? "VIP unused" : "VIP new";
         offer.title =
             sameCoupon ? tr("You have unused coupon!") : tr("You have got a %1!").arg(couponPhrase);
         offer.brief = (sameCoupon ? tr("coupon_vip_unused%1%2%3%4") : tr("coupon_vip_new%1%2%3%4"))
@@ -111,12 +113,14 @@ std::optional<CouponOffer> CouponOffer::evaluate(const QByteArray &bytes,
     } else {
         const qint64 couponDays = answer->stime.daysTo(answer->endDate);
         if (couponDays >= 1) {
+            wording = sameCoupon ? "not-VIP not-new" : "not-VIP new";
             offer.title = sameCoupon ? tr("You have unused coupon!")
                                      : tr("You have got a %1!").arg(couponPhrase);
             offer.brief = (sameCoupon ? tr("coupon_not_vip_not_new%1%2%3%4")
                                       : tr("coupon_not_vip_new%1%2%3%4"))
                               .arg(vipPhrase, thresholdMoney, couponMoney, endDate);
         } else if (couponDays == 0 && answer->stime < answer->endDate) {
+            wording = "not-VIP last day";
             offer.title = tr("Coupon will expire!");
             offer.brief = tr("coupon_not_vip_last%1%2%3%4")
                               .arg(vipPhrase, couponPhrase, thresholdMoney, couponMoney);
@@ -125,6 +129,7 @@ std::optional<CouponOffer> CouponOffer::evaluate(const QByteArray &bytes,
             return std::nullopt;
         }
     }
+    qCDebug(lcManager) << "coupon popup due, worded for" << wording;
     offer.couponId = answer->id;
     offer.jmpUrl = userPage;
     return offer;

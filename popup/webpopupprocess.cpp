@@ -12,8 +12,9 @@
 #include <QTimer>
 #include <QUrl>
 
-WebPopupProcess::WebPopupProcess(const UserContext &user, const QString &helper, int reportBoundMs)
-    : user(user), helper(helper), reportBoundMs(reportBoundMs)
+WebPopupProcess::WebPopupProcess(const UserContext &user, const QString &helper, int reportBoundMs,
+                                 const QStringList &helperArguments)
+    : user(user), helper(helper), helperArguments(helperArguments), reportBoundMs(reportBoundMs)
 {
 }
 
@@ -49,6 +50,7 @@ bool WebPopupProcess::showPopup()
     if (!hasContent())
         return false;
     process.setProgram(helper);
+    process.setArguments(helperArguments);
     // The helper's diagnostics are the program's own.
     process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
 

@@ -5,6 +5,7 @@
 #include <QObject>
 #include <QProcess>
 #include <QString>
+#include <QStringList>
 
 class UserContext;
 
@@ -22,7 +23,8 @@ public:
     static constexpr int ReportBoundMs = 25000;
 
     explicit WebPopupProcess(const UserContext &user, const QString &helper = helperPath(),
-                             int reportBoundMs = ReportBoundMs);
+                             int reportBoundMs = ReportBoundMs,
+                             const QStringList &helperArguments = {});
 
     // The helper installed beside this program.
     static QString helperPath();
@@ -38,6 +40,7 @@ private:
 
     const UserContext &user;
     QString helper;
+    QStringList helperArguments;
     int reportBoundMs;
     Json::Value content;
     QProcess process;

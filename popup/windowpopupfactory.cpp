@@ -9,7 +9,10 @@
 
 #include <QFileInfo>
 
-WindowPopupFactory::WindowPopupFactory(const UserContext &user) : user(user) { }
+WindowPopupFactory::WindowPopupFactory(const UserContext &user, const QStringList &helperArguments)
+    : user(user), helperArguments(helperArguments)
+{
+}
 
 std::unique_ptr<VeltroBase> WindowPopupFactory::createPopup(uint type)
 {
@@ -18,7 +21,9 @@ std::unique_ptr<VeltroBase> WindowPopupFactory::createPopup(uint type)
         return std::make_unique<VeltroWidgetBase>(user);
     case 2:
         if (QFileInfo(WebPopupProcess::helperPath()).isExecutable())
-            return std::make_unique<WebPopupProcess>(user);
+            return std::make_unique<WebPopupProcess>(user, WebPopupProcess::helperPath(),
+                                                     WebPopupProcess::ReportBoundMs,
+                                                     helperArguments);
         qCDebug(lcPopup) << "no web page helper beside the program: the page shows as a link";
         return std::make_unique<VeltroPageLink>(user);
     default:

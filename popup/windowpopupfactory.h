@@ -2,7 +2,7 @@
 
 #include "popup/popupfactory.h"
 
-#include <QtGlobal>
+#include <QStringList>
 
 class UserContext;
 
@@ -10,11 +10,13 @@ class UserContext;
 class WindowPopupFactory : public PopupFactory
 {
 public:
-    explicit WindowPopupFactory(const UserContext &user);
+    // helperArguments go to the web page helper.
+    explicit WindowPopupFactory(const UserContext &user, const QStringList &helperArguments = {});
 
     std::unique_ptr<VeltroBase> createPopup(uint type) override;
     std::unique_ptr<VeltroBase> createCouponPopup() override;
 
 private:
     const UserContext &user;
+    QStringList helperArguments;
 };

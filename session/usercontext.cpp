@@ -145,8 +145,13 @@ void UserContext::openSignedIn(const QString &path) const
         Browser::openWebPage(QUrl(m_endpoints.page(path)));
         return;
     }
-    Browser::openWebPage(QUrl(m_endpoints.userSkip() + QStringLiteral("?tempSession=") +
-                              queryValue(session) + QStringLiteral("&skipUrl=") + path));
+    Browser::openWebPage(QUrl(signedInAddress(session, path)));
+}
+
+QString UserContext::signedInAddress(const QString &session, const QString &path) const
+{
+    return m_endpoints.userSkip() + QStringLiteral("?tempSession=") + queryValue(session) +
+        QStringLiteral("&skipUrl=") + path;
 }
 
 int UserContext::scaledX(int v)

@@ -16,6 +16,7 @@ public:
     explicit UserContext(const Endpoints &endpoints);
     // A user known already.
     UserContext(const Endpoints &endpoints, const QString &userId, const QString &userName);
+    virtual ~UserContext() = default;
 
     // Lumaview's folder inside the user's Documents folder; empty when that is unknown.
     static QString sessionFolder();
@@ -34,11 +35,14 @@ public:
     QString requestTempSession(int *status) const;
 
     // Opens where a link leads: a page of the site signed in, a web address in the browser.
-    void open(const LinkTarget &target) const;
+    virtual void open(const LinkTarget &target) const;
 
     // Opens a page of the site (a path such as "/user/index") in the browser, signed in through a
     // temporary session when one can be had.
     void openSignedIn(const QString &path) const;
+
+    // The address that opens a page of the site signed in through a temporary session.
+    QString signedInAddress(const QString &session, const QString &path) const;
 
     // The session carried by a temporary-session answer; empty for any other answer.
     static QString sessionFromAnswer(const Json::Value &answer);

@@ -3,9 +3,14 @@
 #include "testhome.h"
 
 #include <QDir>
+#include <QImage>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QSettings>
 #include <QTest>
 #include <QWindow>
@@ -91,6 +96,8 @@ class TestEndToEnd : public QObject
 private slots:
     void scenario_data();
     void scenario();
+    void preview_data();
+    void preview();
 };
 
 void TestEndToEnd::scenario_data()
@@ -240,6 +247,119 @@ void TestEndToEnd::scenario()
                     settings.value("VeltroPara/" + key.section('=', 0, 0)).toString();
     }
     QCOMPARE(found.join(' '), outcome);
+}
+
+void TestEndToEnd::preview_data()
+{
+    // What the user saw last, as the store holds it, and whether the popup shows.
+    columns<Routes, QString, bool>("routes", "store", "shown");
+    const auto row = [](const char *name, const Routes &routes, const char *store, bool shown) {
+        QTest::newRow(name) << routes << store << shown;
+    };
+    const Route none{MessagePath, R"({"ret":0})"};
+    const QByteArray ended = QByteArray(ServiceAnswers::DueCoupon)
+                                 .replace("2017-05-04 00:00:00", "2017-04-29 12:00:00");
+    const QByteArray lastDay = QByteArray(ended).replace("2017-05-31 23:59:59", "2017-05-01 23:00:00");
+    const auto coupon = [&DueCoupon = DueCoupon](const QByteArray &answer) {
+        return Route{DueCoupon.first, answer};
+    };
+    const Route page = message("2", "50", "'contentUrl':'%1/page.html','jmpUrl':'/user/index'");
+    row("plain", {message("1", "17", "'jmpUrl':'" + Base + "/news/17'")}, "", true);
+    row("update notice", {message("5", "30", "'jmpUrl':'http://x.example/'")}, "", true);
+    row("web page", {page, {"/page.html", "<h1>News</h1>"}}, "https", true);
+    row("coupon: VIP new", {none, DueCoupon}, "", true);
+    row("coupon: VIP unused", {none, DueCoupon}, "CouponId=c1", true);
+    row("coupon: not-VIP new", {none, coupon(ended)}, "", true);
+    row("coupon: not-VIP not-new", {none, coupon(ended)}, "CouponId=c1", true);
+    row("coupon: not-VIP last day", {none, coupon(lastDay)}, "CouponId=c1", true);
+    row("id already shown", {message("1", "17", "'jmpUrl':'http://x.example/'")}, "LastId=17",
+        false);
+    row("missing title", {{MessagePath, ServiceAnswers::message("1", "18", R"({"brief":"B"})")}}, "",
+        false);
+    row("link of another scheme", {message("1", "19", "'jmpUrl':'lumaview://open'")}, "", true);
+    row("web page over http",
+        {message("2", "51", "'contentUrl':'" + Base + "/page.html'"), {"/page.html", "<h1>News</h1>"}},
+        "", true);
+}
+
+// The preview and a real start, on the same answers, come to the same verdict in the same words;
+// the preview, run while the start holds the guard, changes nothing.
+void TestEndToEnd::preview()
+{
+    QFETCH(Routes, routes);
+    QFETCH(QString, store);
+    QFETCH(bool, shown);
+
+    const TestHome home;
+    home.signIn("42", "ann");
+    if (!store.isEmpty())
+        QSettings(home.storeFile(), QSettings::IniFormat)
+            .setValue("VeltroPara/" + store.section('=', 0, 0), store.section('=', 1));
+    ScriptedHttpServer service, tls; // the service, and the vendor's https pages
+    QVERIFY(service.listen(Base.section(':', -1).toUShort()) &&
+            tls.listenTls(VELTRO_TEST_TLS "/service.crt", VELTRO_TEST_TLS "/service.key"));
+    routes[MessagePath].replace("%1", tls.baseUrl().toUtf8());
+    for (ScriptedHttpServer *each : {&service, &tls})
+        each->setHandler([&routes](const RecordedRequest &request) {
+            const QByteArray body = routes.value(request.path + '?' + request.query,
+                                                 routes.value(request.path));
+            ScriptedReply reply = ScriptedReply::json(body, body.isNull() ? 404 : 200);
+            reply.headers = {{"Content-Type", body.startsWith('<') ? "text/html" : "text/json"}};
+            return reply;
+        });
+    QStringList arguments{home.path() + "/message.json", "--user", "42", "--json", "--out",
+                          home.path() + "/pictures"};
+    if (routes.contains(DueCoupon.first))
+        arguments << "--coupon" << home.path() + "/coupon.json";
+    if (!store.isEmpty())
+        arguments << (store.startsWith("LastId") ? "--last-id" : "--coupon-id")
+                  << store.section('=', 1);
+    for (const QString &path : {MessagePath, DueCoupon.first}) {
+        QFile file(home.path() + (path == MessagePath ? "/message.json" : "/coupon.json"));
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(routes.value(path)) >= 0);
+    }
+    // The test certificate is in no store the engine reads.
+    qputenv("QTWEBENGINE_CHROMIUM_FLAGS", "--disable-gpu --ignore-certificate-errors");
+    Veltro veltro(home);
+    QCOMPARE(veltro.showsPopup(), shown);
+    QVERIFY(shown || veltro.endsWell());
+
+    const auto contents = [](const QString &name) {
+        QFile file(name);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    };
+    const QByteArray stored = contents(home.storeFile());
+    const qsizetype asked = service.requests().size();
+    QProcess preview;
+    preview.setProcessEnvironment(home.environment());
+    preview.start(VELTRO_PREVIEW_EXE, arguments);
+    // The service answers the helpers' pages from this process's event loop.
+    QVERIFY(QTest::qWaitFor([&preview] { return preview.state() == QProcess::NotRunning; }, StartMs));
+    const QByteArray output = preview.readAllStandardOutput();
+    QVERIFY2(preview.exitCode() == (shown ? 0 : 1), output + preview.readAllStandardError());
+    const QJsonObject verdict = QJsonDocument::fromJson(output).object();
+    QCOMPARE(verdict["shown"].toBool(), shown);
+    // Only the page the helper drew was asked for, with its icon: no message, coupon or session.
+    for (const RecordedRequest &request : service.requests().mid(asked))
+        QVERIFY2(request.path == "/page.html" || request.path == "/favicon.ico",
+                 qPrintable(request.path));
+    QCOMPARE(contents(home.storeFile()), stored);
+    QVERIFY(!QFileInfo::exists(home.path() + "/browser.log"));
+
+    // Why, in the manager's and the popups' words; where the popup landed depends on the screen.
+    const auto reasons = [](const QStringList &lines) {
+        return lines.filter(QRegularExpression("^veltro\\.(manager|popup): (?!popup in place)"));
+    };
+    QStringList previewed;
+    for (const QJsonValue &line : verdict["reasons"].toArray())
+        previewed << line.toString();
+    QCOMPARE(reasons(previewed), reasons(QString::fromUtf8(veltro.diagnostics()).split('\n')));
+    // Each picture in device pixels: the popup's written size grows only above 120 DPI.
+    const QList<QSize> sizes{{300, 200}, {300, 200}, {450, 300}, {525, 350}};
+    const QJsonArray pictures = verdict["pictures"].toArray();
+    QCOMPARE(pictures.size(), shown ? 5 : 0);
+    for (qsizetype i = 0; i + 1 < pictures.size(); ++i)
+        QCOMPARE(QImage(pictures[i].toString()).size(), sizes[i]);
 }
 
 QTEST_MAIN(TestEndToEnd)

@@ -24,7 +24,7 @@ done
 # silently.
 not_on_windows=(desktop/sessionbus.cpp)
 
-mapfile -t units < <(find app session desktop net manager popup tools bench -name '*.cpp' | sort)
+mapfile -t units < <(find app session desktop net manager popup preview resources tools bench -name '*.cpp' | sort)
 compiled=0 failed=0
 for unit in "${units[@]}"; do
     if [[ " ${not_on_windows[*]} " == *" $unit "* ]]; then
