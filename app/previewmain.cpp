@@ -42,8 +42,8 @@ int main(int argc, char *argv[])
         std::fprintf(stderr, "veltro-preview: %s\n", qPrintable(error));
         return 2;
     }
-    const QByteArray output = input->json ? QJsonDocument(*verdict).toJson()
-                                          : PreviewRun::describe(*verdict).toUtf8();
+    const QByteArray output =
+        input->json ? QJsonDocument(*verdict).toJson() : PreviewRun::describe(*verdict).toUtf8();
     std::fputs(output.constData(), stdout);
     return (*verdict)["shown"].toBool() ? 0 : 1;
 }

@@ -56,7 +56,9 @@ QString textOf(const Json::Value &content, const char *key)
 QJsonObject describe(const QString &from, const QString &link, const LinkTarget &target,
                      const UserContext &user)
 {
-    QJsonObject entry{{"from", from}, {"link", link}};
+    QJsonObject entry{{"from", from}};
+    if (!link.isEmpty())
+        entry["link"] = link;
     switch (target.kind) {
     case LinkTarget::SignedIn:
         entry["opens"] = user.userId().isEmpty() ? "the site's page, nobody being signed in"
@@ -83,8 +85,8 @@ QJsonObject PreviewDecision::run(const PreviewInput &input)
 {
     // The day as the user's store would hold it at the start, in a folder thrown away after.
     QTemporaryDir folder;
-    auto settings =
-        std::make_unique<QSettings>(folder.filePath(QStringLiteral("store.ini")), QSettings::IniFormat);
+    auto settings = std::make_unique<QSettings>(folder.filePath(QStringLiteral("store.ini")),
+                                                QSettings::IniFormat);
     settings->setValue(QStringLiteral("Date"), input.today.toString(Qt::ISODate));
     settings->setValue(QStringLiteral("AvaTimes"), 2);
     settings->setValue(QStringLiteral("CouponChecked"), 0);
@@ -100,8 +102,8 @@ QJsonObject PreviewDecision::run(const PreviewInput &input)
             return input.message;
         return input.coupon;
     };
-    MsgManager manager(std::move(settings), user, popups, notBusy,
-                       [&input] { return input.today; }, answer);
+    MsgManager manager(
+        std::move(settings), user, popups, notBusy, [&input] { return input.today; }, answer);
     QJsonObject verdict{{"shown", manager.run()}};
     if (!verdict["shown"].toBool())
         return verdict;
@@ -117,10 +119,12 @@ QJsonObject PreviewDecision::run(const PreviewInput &input)
     if (auto *window = qobject_cast<QWidget *>(shown->real())) {
         verdict["popup"] = window->metaObject()->className();
         window->grab().save(input.picture, "PNG");
-        // A press in the middle, where the brief is, follows the message's link, as the user's does.
+        // A press in the middle, where the brief is, follows the message's link, as the user's
+        // does.
         const QPoint middle = window->rect().center();
         QWidget *pressed = window->childAt(middle);
-        follow(QStringLiteral("the popup's body"), textOf(shown->content(), "jmpUrl"), [&] {
+        const auto *brief = qobject_cast<const QLabel *>(pressed);
+        follow(QStringLiteral("the popup's body"), brief ? linkOf(brief) : QString(), [&] {
             const QPointF at = pressed->mapFrom(window, QPointF(middle));
             QMouseEvent press(QEvent::MouseButtonPress, at, pressed->mapToGlobal(at),
                               Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);

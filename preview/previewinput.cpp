@@ -8,9 +8,9 @@ namespace {
 std::optional<QByteArray> readFile(const QString &name, QString *error)
 {
     QFile file;
-    const bool opened = name == QLatin1String("-") ? file.open(stdin, QIODevice::ReadOnly)
-                                                   : (file.setFileName(name),
-                                                      file.open(QIODevice::ReadOnly));
+    const bool opened = name == QLatin1String("-")
+        ? file.open(stdin, QIODevice::ReadOnly)
+        : (file.setFileName(name), file.open(QIODevice::ReadOnly));
     if (!opened) {
         *error = QStringLiteral("cannot read %1: %2").arg(name, file.errorString());
         return std::nullopt;
@@ -50,8 +50,7 @@ std::optional<PreviewInput> PreviewInput::parse(const QStringList &arguments, QS
     const QCommandLineOption couponId(QStringLiteral("coupon-id"),
                                       QStringLiteral("The coupon whose popup the user saw last."),
                                       QStringLiteral("id"));
-    const QCommandLineOption json(QStringLiteral("json"),
-                                  QStringLiteral("The verdict as JSON."));
+    const QCommandLineOption json(QStringLiteral("json"), QStringLiteral("The verdict as JSON."));
     const QCommandLineOption out(QStringLiteral("out"),
                                  QStringLiteral("Folder for the pictures (default: .)."),
                                  QStringLiteral("folder"), QStringLiteral("."));
@@ -115,8 +114,12 @@ QStringList PreviewInput::arguments(const QString &folder) const
             : QString();
     };
     QStringList list{keep(QStringLiteral("message.json"), message),
-                     QStringLiteral("--today"), today.toString(Qt::ISODate),
-                     QStringLiteral("--user"), user, QStringLiteral("--coupon-id"), couponId};
+                     QStringLiteral("--today"),
+                     today.toString(Qt::ISODate),
+                     QStringLiteral("--user"),
+                     user,
+                     QStringLiteral("--coupon-id"),
+                     couponId};
     if (coupon)
         list << QStringLiteral("--coupon") << keep(QStringLiteral("coupon.json"), *coupon);
     if (lastId)

@@ -29,7 +29,10 @@ std::optional<QJsonObject> PreviewRun::run(const PreviewInput &input, QString *e
     }
     const QStringList arguments = input.arguments(answers.path());
     std::vector<std::unique_ptr<QProcess>> starts;
+    QStringList pictureFiles;
     for (const int dpi : Dpis) {
+        pictureFiles << QDir(input.out).filePath(
+            QStringLiteral("veltro-preview-%1dpi.png").arg(dpi));
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
         environment.insert(QStringLiteral("QT_FONT_DPI"), QString::number(dpi));
@@ -41,9 +44,7 @@ std::optional<QJsonObject> PreviewRun::run(const PreviewInput &input, QString *e
         auto start = std::make_unique<QProcess>();
         start->setProcessEnvironment(environment);
         start->start(QCoreApplication::applicationFilePath(),
-                     arguments + QStringList{QStringLiteral("--picture"),
-                                             QDir(input.out).filePath(
-                                                 QStringLiteral("veltro-preview-%1dpi.png").arg(dpi))});
+                     arguments + QStringList{QStringLiteral("--picture"), pictureFiles.last()});
         starts.push_back(std::move(start));
     }
     std::optional<QJsonObject> verdict;
@@ -59,12 +60,16 @@ std::optional<QJsonObject> PreviewRun::run(const PreviewInput &input, QString *e
                          .arg(QString::fromUtf8(start.readAllStandardError()));
             return std::nullopt;
         }
-        const QString picture = start.arguments().last();
-        const QImage drawn(picture);
+        const QImage drawn(pictureFiles[i]);
         if (!drawn.isNull()) {
-            sheet.add(drawn, QStringLiteral("%1 DPI: %2 x %3").arg(Dpis[i]).arg(drawn.width()).arg(drawn.height()));
-            pictures.append(picture);
+            sheet.add(drawn,
+                      QStringLiteral("%1 DPI: %2 x %3")
+                          .arg(Dpis[i])
+                          .arg(drawn.width())
+                          .arg(drawn.height()));
+            pictures.append(pictureFiles[i]);
         }
+        // The verdict and its reasons are those of the first display, 96 DPI.
         if (i > 0)
             continue;
         verdict = QJsonDocument::fromJson(start.readAllStandardOutput()).object();
@@ -76,7 +81,8 @@ std::optional<QJsonObject> PreviewRun::run(const PreviewInput &input, QString *e
         (*verdict)["reasons"] = reasons;
     }
     if (!pictures.isEmpty()) {
-        const QString sheetFile = QDir(input.out).filePath(QStringLiteral("veltro-preview-sheet.png"));
+        const QString sheetFile =
+            QDir(input.out).filePath(QStringLiteral("veltro-preview-sheet.png"));
         if (sheet.draw().save(sheetFile, "PNG"))
             pictures.append(sheetFile);
     }

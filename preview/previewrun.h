@@ -3,6 +3,8 @@
 #include <QJsonObject>
 #include <QString>
 
+#include <optional>
+
 class PreviewInput;
 
 // A whole preview: one start of the program's own at each DPI, each in a process of its own since

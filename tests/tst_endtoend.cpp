@@ -257,28 +257,27 @@ void TestEndToEnd::preview_data()
         QTest::newRow(name) << routes << store << shown;
     };
     const Route none{MessagePath, R"({"ret":0})"};
-    const QByteArray ended = QByteArray(ServiceAnswers::DueCoupon)
-                                 .replace("2017-05-04 00:00:00", "2017-04-29 12:00:00");
-    const QByteArray lastDay = QByteArray(ended).replace("2017-05-31 23:59:59", "2017-05-01 23:00:00");
-    const auto coupon = [&DueCoupon = DueCoupon](const QByteArray &answer) {
-        return Route{DueCoupon.first, answer};
-    };
+    const QByteArray ended =
+        QByteArray(ServiceAnswers::DueCoupon).replace("2017-05-04 00:00:00", "2017-04-29 12:00:00");
+    const Route vipEnded{DueCoupon.first, ended};
+    const Route lastDay{DueCoupon.first, QByteArray(ended).replace("-31 23:59:59", "-01 23:00:00")};
     const Route page = message("2", "50", "'contentUrl':'%1/page.html','jmpUrl':'/user/index'");
     row("plain", {message("1", "17", "'jmpUrl':'" + Base + "/news/17'")}, "", true);
     row("update notice", {message("5", "30", "'jmpUrl':'http://x.example/'")}, "", true);
     row("web page", {page, {"/page.html", "<h1>News</h1>"}}, "https", true);
     row("coupon: VIP new", {none, DueCoupon}, "", true);
     row("coupon: VIP unused", {none, DueCoupon}, "CouponId=c1", true);
-    row("coupon: not-VIP new", {none, coupon(ended)}, "", true);
-    row("coupon: not-VIP not-new", {none, coupon(ended)}, "CouponId=c1", true);
-    row("coupon: not-VIP last day", {none, coupon(lastDay)}, "CouponId=c1", true);
+    row("coupon: not-VIP new", {none, vipEnded}, "", true);
+    row("coupon: not-VIP not-new", {none, vipEnded}, "CouponId=c1", true);
+    row("coupon: not-VIP last day", {none, lastDay}, "CouponId=c1", true);
     row("id already shown", {message("1", "17", "'jmpUrl':'http://x.example/'")}, "LastId=17",
         false);
-    row("missing title", {{MessagePath, ServiceAnswers::message("1", "18", R"({"brief":"B"})")}}, "",
-        false);
+    row("missing title", {{MessagePath, ServiceAnswers::message("1", "18", R"({"brief":"B"})")}},
+        "", false);
     row("link of another scheme", {message("1", "19", "'jmpUrl':'lumaview://open'")}, "", true);
     row("web page over http",
-        {message("2", "51", "'contentUrl':'" + Base + "/page.html'"), {"/page.html", "<h1>News</h1>"}},
+        {message("2", "51", "'contentUrl':'" + Base + "/page.html'"),
+         {"/page.html", "<h1>News</h1>"}},
         "", true);
 }
 
@@ -301,8 +300,8 @@ void TestEndToEnd::preview()
     routes[MessagePath].replace("%1", tls.baseUrl().toUtf8());
     for (ScriptedHttpServer *each : {&service, &tls})
         each->setHandler([&routes](const RecordedRequest &request) {
-            const QByteArray body = routes.value(request.path + '?' + request.query,
-                                                 routes.value(request.path));
+            const QByteArray body =
+                routes.value(request.path + '?' + request.query, routes.value(request.path));
             ScriptedReply reply = ScriptedReply::json(body, body.isNull() ? 404 : 200);
             reply.headers = {{"Content-Type", body.startsWith('<') ? "text/html" : "text/json"}};
             return reply;
@@ -334,7 +333,8 @@ void TestEndToEnd::preview()
     preview.setProcessEnvironment(home.environment());
     preview.start(VELTRO_PREVIEW_EXE, arguments);
     // The service answers the helpers' pages from this process's event loop.
-    QVERIFY(QTest::qWaitFor([&preview] { return preview.state() == QProcess::NotRunning; }, StartMs));
+    QVERIFY(
+        QTest::qWaitFor([&preview] { return preview.state() == QProcess::NotRunning; }, StartMs));
     const QByteArray output = preview.readAllStandardOutput();
     QVERIFY2(preview.exitCode() == (shown ? 0 : 1), output + preview.readAllStandardError());
     const QJsonObject verdict = QJsonDocument::fromJson(output).object();
@@ -354,6 +354,10 @@ void TestEndToEnd::preview()
     for (const QJsonValue &line : verdict["reasons"].toArray())
         previewed << line.toString();
     QCOMPARE(reasons(previewed), reasons(QString::fromUtf8(veltro.diagnostics()).split('\n')));
+    // Input that cannot be judged: a file that is not there, two messages, a day that is none.
+    for (const QStringList &unusable :
+         {QStringList{"/none"}, {"-", "-"}, {"--today", "2026-13-01"}})
+        QCOMPARE(QProcess::execute(VELTRO_PREVIEW_EXE, unusable), 2);
     // Each picture in device pixels: the popup's written size grows only above 120 DPI.
     const QList<QSize> sizes{{300, 200}, {300, 200}, {450, 300}, {525, 350}};
     const QJsonArray pictures = verdict["pictures"].toArray();
