@@ -83,13 +83,11 @@ QJsonObject describe(const QString &from, const QString &link, const LinkTarget 
 
 QJsonObject PreviewDecision::run(const PreviewInput &input)
 {
-    // The day as the user's store would hold it at the start, in a folder thrown away after.
+    // A first start's store, in a folder thrown away after: the manager fills in the day and its
+    // full budget itself. Only what the user saw last is the preview's to say.
     QTemporaryDir folder;
     auto settings = std::make_unique<QSettings>(folder.filePath(QStringLiteral("store.ini")),
                                                 QSettings::IniFormat);
-    settings->setValue(QStringLiteral("Date"), input.today.toString(Qt::ISODate));
-    settings->setValue(QStringLiteral("AvaTimes"), 2);
-    settings->setValue(QStringLiteral("CouponChecked"), 0);
     settings->setValue(QStringLiteral("CouponId"), input.couponId);
     if (input.lastId)
         settings->setValue(QStringLiteral("LastId"), *input.lastId);
