@@ -156,7 +156,8 @@ preview_run() { # $1: the routes, $2: the envelope
     printf '%s' "$2" >"$work/envelope.json"
     local start
     start=$(ms_now)
-    $build/veltro-preview "$work/envelope.json" --out "$work/pictures" >/dev/null 2>&1 || true
+    $build/veltro-preview "$work/envelope.json" --out "$work/pictures" >/dev/null 2>&1 ||
+        echo "bench: the preview found nothing to show" >&2
     echo $(($(ms_now) - start))
 }
 
